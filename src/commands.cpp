@@ -1,0 +1,216 @@
+// Command frames the window sends to a module, built as hex text for both check modes.
+#include "commands.h"
+
+#include "frames.h"
+
+namespace commands {
+
+namespace {
+Built send(const QString &text)
+{
+    return Built { text, Warning::None };
+}
+
+Built refuse(Warning warning)
+{
+    return Built { std::nullopt, warning };
+}
+
+// The checksum covers everything after the header, so it is taken from the
+// finished text rather than tracked field by field.
+QString withChecksum(const QString &text)
+{
+    return text + QLatin1Char(' ') + hexByte(aaChecksum(text));
+}
+
+// An address above 127 would spill into the read flag and reach another
+// module, so such a frame is refused rather than sent.
+Built aaRead(int address, const char *reg)
+{
+    if (!aaAddressUsable(address))
+        return refuse(Warning::AddressOutOfRange);
+    return send(withChecksum(
+        QStringLiteral("AA ") + hexByte(address + 0x80) + QLatin1Char(' ') + QLatin1String(reg)));
+}
+
+// Writes and actions always carry one 16-bit word.
+Built aaWrite(int address, const char *reg, const QString &value)
+{
+    if (!aaAddressUsable(address))
+        return refuse(Warning::AddressOutOfRange);
+    return send(withChecksum(QStringLiteral("AA ") + hexByte(address) + QLatin1Char(' ')
+        + QLatin1String(reg) + QStringLiteral(" 00 01 ") + value));
+}
+
+Built modbus(int address, const char *tail)
+{
+    return send(hexByte(address) + QLatin1Char(' ') + QLatin1String(tail));
+}
+
+QString word(int value)
+{
+    return hexByte(value >> 8) + QLatin1Char(' ') + hexByte(value);
+}
+} // namespace
+
+Built build(Command command, int checkMode, const Inputs &in)
+{
+    // Any other index of the check-mode box matches neither branch: nothing goes out.
+    if (checkMode != 0 && checkMode != 1)
+        return {};
+    const bool aa = checkMode == 0;
+    switch (command) {
+    case Command::ReadVoltage:
+        return aa ? aaRead(in.address, "00 06") : modbus(in.modbusAddress, "04 00 01 00 01");
+    case Command::ReadStatus:
+        return aa ? aaRead(in.address, "00 00") : refuse(Warning::StatusNotAvailable);
+    case Command::ReadHardwareVersion:
+        return aa ? aaRead(in.address, "00 0A") : modbus(in.modbusAddress, "04 00 03 00 01");
+    case Command::ReadSoftwareVersion:
+        return aa ? aaRead(in.address, "00 0C") : modbus(in.modbusAddress, "04 00 02 00 01");
+    case Command::ReadSerialNumber:
+        return aa ? aaRead(in.address, "00 0E") : modbus(in.modbusAddress, "04 00 07 00 02");
+    case Command::ReadTemperature:
+        return aa ? aaRead(in.address, "00 08") : modbus(in.modbusAddress, "04 00 06 00 01");
+    case Command::ReadOffset:
+        return aa ? aaRead(in.address, "00 12") : modbus(in.modbusAddress, "03 00 01 00 01");
+    case Command::ReadAngle:
+        return aa ? refuse(Warning::AngleNotAvailable) : modbus(in.modbusAddress, "04 00 05 00 02");
+    case Command::ReadAddress:
+        return aa ? aaRead(in.address, "00 00") : modbus(in.modbusAddress, "03 00 00 00 01");
+    case Command::LaserOn:
+        return aa ? aaWrite(in.address, "01 BE", word(1))
+                  : modbus(in.modbusAddress, "05 00 00 FF 00");
+    case Command::LaserOff:
+        return aa ? aaWrite(in.address, "01 BE", word(0))
+                  : modbus(in.modbusAddress, "05 00 00 00 00");
+    case Command::SetOffset:
+        // The Modbus offset write always goes to address 1, whatever the address field says.
+        return aa ? aaWrite(in.address, "00 12", offsetText(in.offset))
+                  : send(QStringLiteral("01 06 00 01 ") + offsetText(in.offset));
+    case Command::SetAddress:
+        if (aa && !aaAddressUsable(in.newAddress))
+            return refuse(Warning::AddressOutOfRange);
+        return aa
+            ? aaWrite(in.oldAddress, "00 10", word(in.newAddress))
+            : send(hexByte(in.oldAddress) + QStringLiteral(" 06 00 00 ") + word(in.newAddress));
+    case Command::SetBaudRate:
+        return aa ? aaWrite(in.address, "00 14", word(in.baudCode))
+                  : send(modbusBaudRateText(in.modbusAddress, in.baudCode));
+    case Command::MeasureOnce:
+        return aa ? aaWrite(in.address, "00 20", word(in.measureMode))
+                  : modbus(in.modbusAddress, "04 00 04 00 03");
+    case Command::ContinuousStart:
+        return aa ? aaWrite(in.address, "00 20", word(in.measureMode + 4))
+                  : refuse(Warning::ContinuousNotAvailable);
+    case Command::ContinuousStop:
+        return aa ? send(stopByte()) : refuse(Warning::ContinuousNotAvailable);
+    case Command::MeasureMode:
+        // In check mode 0 the speed travels inside every measurement frame instead.
+        return aa ? Built {} : send(measureModeFrame(in.modbusAddress, in.measureMode));
+    }
+    return {};
+}
+
+int fieldNumber(const QString &text)
+{
+    return text.toInt(nullptr, 10);
+}
+
+QString hexByte(int value)
+{
+    return QStringLiteral("%1").arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+int aaChecksum(const QString &frameText)
+{
+    const QByteArray bytes = frames::fromHexText(frameText);
+    return bytes.isEmpty() ? 0 : frames::sum8(bytes.constData() + 1, bytes.size() - 1);
+}
+
+QString offsetText(int offset)
+{
+    return word(offset & 0xFFFF);
+}
+
+QString addressProbe(int address)
+{
+    return withChecksum(QStringLiteral("AA ") + hexByte(address + 0x80) + QStringLiteral(" 00 00"));
+}
+
+QString stopByte()
+{
+    return QStringLiteral("58");
+}
+
+QString measureModeFrame(int modbusAddress, int mode)
+{
+    return hexByte(modbusAddress) + QStringLiteral(" 01 06 00 02 ") + hexByte(mode);
+}
+
+QString modbusBaudRateText(int modbusAddress, int code)
+{
+    return hexByte(modbusAddress) + QStringLiteral(" 06 00 03 00") + QString::number(code);
+}
+
+bool aaAddressUsable(int address)
+{
+    return address >= 0 && address <= 127;
+}
+
+QStringList baudRateEntries()
+{
+    return { QStringLiteral("0"), QStringLiteral("2400"), QStringLiteral("4800"),
+        QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
+        QStringLiteral("57600"), QStringLiteral("115200") };
+}
+
+namespace {
+struct WarningTexts
+{
+    Warning warning;
+    const char *chineseText;
+    const char *chineseTitle;
+    const char *englishText;
+};
+
+// The tilt warning's Chinese title is "warn：", unlike the others: the window has always shown it
+// so.
+constexpr WarningTexts kWarnings[] = {
+    { Warning::StatusNotAvailable, "该模块不支持查看模块状态", "警告：",
+        "The module does not support checking the module status" },
+    { Warning::ContinuousNotAvailable, "该模块不支持连续测量", "警告：",
+        "This module does not support continuous measurement" },
+    { Warning::AngleNotAvailable, "该模块不支持查看模块倾角", "warn：",
+        "This module does not support viewing module inclination" },
+    { Warning::AddressOutOfRange, "无校验模式下模块地址必须在 0 到 127 之间", "警告：",
+        "In no-check mode the module address must be 0 to 127" },
+};
+
+const WarningTexts *findWarning(Warning warning)
+{
+    for (const WarningTexts &w : kWarnings) {
+        if (w.warning == warning)
+            return &w;
+    }
+    return nullptr;
+}
+} // namespace
+
+QString warningText(Warning warning, int language)
+{
+    const WarningTexts *w = findWarning(warning);
+    if (!w)
+        return {};
+    return QString::fromUtf8(language == 0 ? w->chineseText : w->englishText);
+}
+
+QString warningTitle(Warning warning, int language)
+{
+    const WarningTexts *w = findWarning(warning);
+    if (!w)
+        return {};
+    return language == 0 ? QString::fromUtf8(w->chineseTitle) : QStringLiteral("warn:");
+}
+
+} // namespace commands
