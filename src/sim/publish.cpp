@@ -67,8 +67,13 @@ bool isLive(const QString &link)
 {
     const QByteArray lockPath = QFile::encodeName(lockPathOf(link));
     const int fd = ::open(lockPath.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
+    if (fd < 0) {
+        // A simulator makes its lock before its link and removes it after, so a link without
+        // a lock is a leftover.
+        if (errno == ENOENT)
+            ::unlink(QFile::encodeName(link).constData());
         return false;
+    }
     const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     if (!held) {
         // Still holding the lock, so no simulator can take this name while we clean up.

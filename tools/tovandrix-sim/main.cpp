@@ -98,13 +98,15 @@ void addOptions(QCommandLineParser &p)
         "Runs a virtual laser module on a pseudo-terminal. It answers the 0xAA protocol and\n"
         "Modbus RTU like a module on a serial line, prints the terminal's path and, on Linux,\n"
         "publishes a link that Tovandrix lists as \"Virtual laser module\". Stop it with\n"
-        "Ctrl+C; it then prints how many requests it received and replies it sent."));
+        "Ctrl+C; it then prints how many requests it received and replies it sent.\n"
+        "Error codes in EE replies: 0001 unknown register, 0002 bad value, 0003 target out of\n"
+        "range, 0004 weak signal (the default of --error-code)."));
     p.addHelpOption();
     const QList<QCommandLineOption> options {
         { { "a", "address" }, "0xAA-protocol address, 0 to 127 (default 0).", "n" },
         { { "m", "modbus-address" }, "Modbus address, 1 to 247 (default 1).", "n" },
         { { "b", "baud" },
-            "Line speed the module starts at: 2400, 4800, 9600, 19200, 38400, 57600 or 115200\n"
+            "Line speed the module starts at: 2400, 4800, 9600, 19200, 38400, 57600 or 115200 "
             "(default 9600). A set-baud-rate command changes it after its reply.",
             "rate" },
         { "no-pacing", "Send replies at once instead of 10 bit times per byte." },
@@ -114,12 +116,12 @@ void addOptions(QCommandLineParser &p)
             "a,s,f" },
         { "query-latency", "Time in ms before a query or setting is answered (default 2).", "ms" },
         { "rate",
-            "Continuous measurement results per second, or \"max\" for as fast as the wire\n"
+            "Continuous measurement results per second, or \"max\" for as fast as the wire "
             "allows (default: one result per measuring time of the speed mode).",
             "n|max" },
         { "model",
-            "Distance model: constant (the distance), ramp (from the distance to --ramp-to in\n"
-            "steps of --ramp-step, then again) or noisy (the distance +- --noise)\n"
+            "Distance model: constant (the distance), ramp (from the distance to --ramp-to in "
+            "steps of --ramp-step, then again) or noisy (the distance +- --noise) "
             "(default constant).",
             "model" },
         { "distance",
@@ -130,7 +132,7 @@ void addOptions(QCommandLineParser &p)
         { "ramp-step", "Ramp step in mm per measurement, may be negative (default 10).", "mm" },
         { "noise", "Noise amplitude in mm (default 5).", "mm" },
         { "range",
-            "Measuring range in mm; a target outside it answers with an error reply\n"
+            "Measuring range in mm; a target outside it answers with an error reply "
             "(EE frame, or Modbus exception 04) (default 30:40000).",
             "min:max" },
         { "offset", "Measurement offset in mm at start (default 0).", "mm" },
@@ -144,7 +146,7 @@ void addOptions(QCommandLineParser &p)
         { "serial", "Serial number, 32-bit hex (default 20240417).", "hex" },
         { "seed", "Seed of the noisy model and the noise bytes (default 1).", "n" },
         { "chunk",
-            "Deliver bytes in chunks every <ms>, as a USB adapter's latency timer does\n"
+            "Deliver bytes in chunks every <ms>, as a USB adapter's latency timer does "
             "(default 0: as they leave the wire).",
             "ms" },
         { "corrupt-every", "Fault: flip the last byte of every Nth reply (bad sum or CRC).", "n" },
@@ -152,7 +154,7 @@ void addOptions(QCommandLineParser &p)
         { "noise-every", "Fault: send noise bytes before every Nth reply.", "n" },
         { "noise-bytes", "Number of noise bytes per burst (default 3).", "n" },
         { "noise-gap",
-            "Silence in ms between a noise burst and its reply (default 10; under 5 the\n"
+            "Silence in ms between a noise burst and its reply (default 10; under 5 the "
             "burst merges with the reply).",
             "ms" },
         { "error-every", "Fault: every Nth measurement answers with an error reply.", "n" },
@@ -267,6 +269,11 @@ void say(const QString &line)
     std::fflush(stdout);
 }
 
+QString counted(quint64 n, const char *one, const char *many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -344,11 +351,9 @@ int main(int argc, char *argv[])
     const int status = app.exec();
     server.stop();
     const sim::ServerCounters c = server.counters();
-    say(QStringLiteral("%1: received %2 requests (%3 bytes), sent %4 replies (%5 bytes)")
-            .arg(kName)
-            .arg(c.requests)
-            .arg(c.bytesReceived)
-            .arg(c.replies)
-            .arg(c.bytesSent));
+    say(QStringLiteral("%1: received %2 (%3), sent %4 (%5)")
+            .arg(kName, counted(c.requests, "request", "requests"),
+                counted(c.bytesReceived, "byte", "bytes"), counted(c.replies, "reply", "replies"),
+                counted(c.bytesSent, "byte", "bytes")));
     return status;
 }
