@@ -1,0 +1,338 @@
+// SimServer: runs a VirtualModule on the master end of a pseudo-terminal in a thread of its own,
+// with the line's timing (pacing, latency, adapter chunking) and faults on demand.
+#include "sim/simserver.h"
+
+#include "sim/pty.h"
+#include "sim/publish.h"
+
+#include <QElapsedTimer>
+#include <QMutexLocker>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <limits>
+#include <map>
+#include <poll.h>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+
+constexpr qint64 kNsPerMs = 1000000;
+constexpr qint64 kNever = std::numeric_limits<qint64>::max();
+constexpr int kBitsPerByte = 10; // start bit, 8 data bits, stop bit
+// The host needs a moment to read the last reply before the line drops: a hang-up discards
+// whatever the terminal still holds.
+constexpr qint64 kDisconnectLingerNs = 100 * kNsPerMs;
+
+} // namespace
+
+struct SimServer::Engine
+{
+    explicit Engine(const ServerOptions &options)
+        : module(options.module)
+        , random(options.seed)
+    {
+    }
+
+    struct WireByte
+    {
+        qint64 deliverNs;
+        char byte;
+    };
+
+    VirtualModule module;
+    QRandomGenerator random;
+    std::multimap<qint64, Reply> scheduled; ///< replies waiting for their latency, by due time
+    std::deque<WireByte> wire; ///< bytes on the wire, with the time they reach the port
+    QByteArray out; ///< reached the port, not yet taken by the terminal
+    qint64 wireFreeNs = 0; ///< when the last queued byte has left the module
+    qint64 byteNs = 0;
+    quint32 series = 0;
+    qint64 nextContinuousNs = -1;
+    quint64 replyCount = 0;
+    qint64 disconnectNs = -1;
+};
+
+SimServer::SimServer(QObject *parent)
+    : QObject(parent)
+{
+}
+
+SimServer::~SimServer()
+{
+    stop();
+}
+
+bool SimServer::start(const ServerOptions &options)
+{
+    stop();
+    m_options = options;
+    m_error.clear();
+    m_pty = std::make_unique<PseudoTerminal>();
+    if (!m_pty->open()) {
+        m_error = m_pty->errorString();
+        m_pty.reset();
+        return false;
+    }
+    if (::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        m_pty.reset();
+        return false;
+    }
+    m_engine = std::make_unique<Engine>(options);
+    {
+        QMutexLocker lock(&m_lock);
+        m_counters = {};
+        m_settings = m_engine->module.settings();
+    }
+    if (options.publish) {
+        m_publisher = std::make_unique<PortPublisher>();
+        if (!m_publisher->publish(m_pty->slavePath()))
+            m_error = m_publisher->errorString();
+    }
+    m_stopRequested = false;
+    m_thread = QThread::create([this] { run(); });
+    m_thread->setObjectName(QStringLiteral("virtual module"));
+    m_thread->start(QThread::TimeCriticalPriority);
+    return true;
+}
+
+void SimServer::stop()
+{
+    if (m_thread) {
+        m_stopRequested = true;
+        const char wake = 1;
+        [[maybe_unused]] const auto n = ::write(m_wakePipe[1], &wake, 1);
+        m_thread->wait();
+        delete m_thread;
+        m_thread = nullptr;
+    }
+    for (int &fd : m_wakePipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+    {
+        QMutexLocker lock(&m_lock);
+        m_publisher.reset();
+    }
+    m_pty.reset();
+    m_engine.reset();
+}
+
+bool SimServer::isRunning() const
+{
+    return m_thread && m_thread->isRunning();
+}
+
+QString SimServer::slavePath() const
+{
+    return m_pty ? m_pty->slavePath() : QString();
+}
+
+QString SimServer::linkPath() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_publisher ? m_publisher->linkPath() : QString();
+}
+
+QString SimServer::errorString() const
+{
+    return m_error;
+}
+
+ServerCounters SimServer::counters() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_counters;
+}
+
+ModuleSettings SimServer::moduleSettings() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_settings;
+}
+
+void SimServer::run()
+{
+    Engine &e = *m_engine;
+    const ServerOptions &o = m_options;
+    const int fd = m_pty->masterFd();
+    const qint64 chunkNs = qint64(o.chunkMs) * kNsPerMs;
+    QElapsedTimer clock;
+    clock.start();
+
+    auto setBaud = [&](int baud) {
+        e.byteNs = o.pacing && baud > 0 ? kBitsPerByte * 1000000000LL / baud : 0;
+    };
+    setBaud(e.module.baud());
+
+    auto toWire = [&](const QByteArray &bytes, qint64 now) {
+        const qint64 start = std::max(now, e.wireFreeNs);
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            // A byte reaches the port once its stop bit is in; an adapter with a latency timer
+            // holds it until the next tick.
+            qint64 t = start + (i + 1) * e.byteNs;
+            if (chunkNs > 0)
+                t = (t + chunkNs - 1) / chunkNs * chunkNs;
+            e.wire.push_back({ t, bytes.at(i) });
+        }
+        e.wireFreeNs = start + bytes.size() * e.byteNs;
+    };
+
+    // `at` is when the reply was due, so a late wake-up does not stretch the line's timing.
+    auto send = [&](const Reply &reply, qint64 at) {
+        const quint64 k = ++e.replyCount;
+        if (o.disconnectAfter > 0 && k > quint64(o.disconnectAfter))
+            return;
+        auto every = [k](int n) { return n > 0 && k % quint64(n) == 0; };
+        QByteArray bytes = reply.bytes;
+        if (every(o.corruptEvery) && !bytes.isEmpty())
+            bytes[bytes.size() - 1] = char(bytes.back() ^ 0xFF);
+        if (every(o.dropEvery) && !bytes.isEmpty())
+            bytes.remove(bytes.size() / 2, 1);
+        if (every(o.noiseEvery)) {
+            QByteArray noise(o.noiseBytes, Qt::Uninitialized);
+            for (char &c : noise)
+                c = char(e.random.bounded(256));
+            toWire(noise, at);
+            e.wireFreeNs += qint64(o.noiseGapMs) * kNsPerMs;
+        }
+        toWire(bytes, at);
+        if (reply.baudAfter > 0)
+            setBaud(reply.baudAfter);
+        if (o.disconnectAfter > 0 && k == quint64(o.disconnectAfter))
+            e.disconnectNs
+                = (e.wire.empty() ? e.wireFreeNs : e.wire.back().deliverNs) + kDisconnectLingerNs;
+        {
+            QMutexLocker lock(&m_lock);
+            ++m_counters.replies;
+        }
+        emit replySent(bytes);
+    };
+
+    auto schedule = [&](const QList<Reply> &replies, qint64 now) {
+        for (const Reply &r : replies)
+            e.scheduled.emplace(now + qint64(r.delayMs) * kNsPerMs, r);
+    };
+
+    while (!m_stopRequested) {
+        qint64 now = clock.nsecsElapsed();
+
+        if (const qint64 expiry = e.module.expiryMs(); expiry >= 0 && now / kNsPerMs >= expiry)
+            schedule(e.module.expire(now / kNsPerMs), now);
+
+        while (!e.scheduled.empty() && e.scheduled.begin()->first <= now) {
+            send(e.scheduled.begin()->second, e.scheduled.begin()->first);
+            e.scheduled.erase(e.scheduled.begin());
+        }
+
+        if (!e.module.continuousRunning()) {
+            e.nextContinuousNs = -1;
+        } else if (e.module.continuousSeries() != e.series) {
+            e.series = e.module.continuousSeries();
+            e.nextContinuousNs = now + qint64(e.module.measuringTimeMs()) * kNsPerMs;
+        }
+        // A terminal that takes nothing more holds the series back, as a busy UART would.
+        const bool continuousDue = e.nextContinuousNs >= 0 && e.out.isEmpty();
+        if (continuousDue && now >= e.nextContinuousNs) {
+            const qint64 due = e.nextContinuousNs;
+            Reply r;
+            r.bytes = e.module.takeContinuousReply();
+            send(r, due);
+            // Never faster than the wire: the next result waits for the line to be free.
+            e.nextContinuousNs = std::max(due + e.module.continuousPeriodUs() * 1000, e.wireFreeNs);
+        }
+
+        while (!e.wire.empty() && e.wire.front().deliverNs <= now) {
+            e.out.append(e.wire.front().byte);
+            e.wire.pop_front();
+        }
+        if (!e.out.isEmpty()) {
+            const ssize_t n = ::write(fd, e.out.constData(), size_t(e.out.size()));
+            if (n > 0) {
+                e.out.remove(0, n);
+                QMutexLocker lock(&m_lock);
+                m_counters.bytesSent += quint64(n);
+            }
+        }
+
+        if (e.disconnectNs >= 0 && now >= e.disconnectNs && e.wire.empty() && e.out.isEmpty()) {
+            m_pty->closeMaster();
+            {
+                QMutexLocker lock(&m_lock);
+                if (m_publisher)
+                    m_publisher->unpublish();
+            }
+            emit disconnected();
+            return;
+        }
+
+        {
+            QMutexLocker lock(&m_lock);
+            m_settings = e.module.settings();
+            m_counters.requests = e.module.counters().requests;
+        }
+
+        qint64 wake = kNever;
+        if (!e.scheduled.empty())
+            wake = std::min(wake, e.scheduled.begin()->first);
+        if (continuousDue)
+            wake = std::min(wake, e.nextContinuousNs);
+        if (!e.wire.empty())
+            wake = std::min(wake, e.wire.front().deliverNs);
+        if (const qint64 expiry = e.module.expiryMs(); expiry >= 0)
+            wake = std::min(wake, expiry * kNsPerMs);
+        if (e.disconnectNs >= 0)
+            wake = std::min(wake, e.disconnectNs);
+
+        pollfd fds[2] = { { fd, short(POLLIN | (e.out.isEmpty() ? 0 : POLLOUT)), 0 },
+            { m_wakePipe[0], POLLIN, 0 } };
+        now = clock.nsecsElapsed();
+        timespec timeout {};
+        const timespec *timeoutPtr = nullptr;
+        if (wake != kNever) {
+            const qint64 left = std::max<qint64>(0, wake - now);
+            timeout.tv_sec = time_t(left / 1000000000);
+            timeout.tv_nsec = long(left % 1000000000);
+            timeoutPtr = &timeout;
+        }
+        if (::ppoll(fds, 2, timeoutPtr, nullptr) < 0 && errno != EINTR)
+            break;
+        if (fds[0].revents & POLLNVAL)
+            break;
+
+        if (fds[0].revents & POLLIN) {
+            QByteArray bytes;
+            char buf[4096];
+            for (;;) {
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n <= 0)
+                    break;
+                bytes.append(buf, n);
+            }
+            if (!bytes.isEmpty()) {
+                now = clock.nsecsElapsed();
+                {
+                    QMutexLocker lock(&m_lock);
+                    m_counters.bytesReceived += quint64(bytes.size());
+                }
+                emit bytesReceived(bytes);
+                schedule(e.module.feed(bytes, now / kNsPerMs), now);
+            }
+        }
+        if (fds[1].revents & POLLIN) {
+            char drain[16];
+            while (::read(m_wakePipe[0], drain, sizeof drain) > 0) { }
+        }
+    }
+}
+
+} // namespace sim
