@@ -398,20 +398,24 @@ void TestExport::workbook()
 
 void TestExport::threadedWorker_data()
 {
+    QTest::addColumn<QString>("name");
     QTest::addColumn<int>("index");
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("outcome");
-    QTest::newRow("ten-thousand-records-round-trip") << 1 << 10000 << save_file::kSaveDone;
-    QTest::newRow("request-index-0-refused") << 0 << 10 << save_file::kSaveFailed;
+    QTest::newRow("ten-thousand-records-round-trip") << "run" << 1 << 10000 << save_file::kSaveDone;
+    QTest::newRow("missing-folder-reports-failure")
+        << "missing/run" << 1 << 10 << save_file::kSaveFailed;
+    QTest::newRow("request-index-0-refused") << "run" << 0 << 10 << save_file::kSaveFailed;
 }
 
 void TestExport::threadedWorker()
 {
+    QFETCH(QString, name);
     QFETCH(int, index);
     QFETCH(int, count);
     QFETCH(int, outcome);
     QTemporaryDir dir;
-    const QString base = dir.filePath(QStringLiteral("run"));
+    const QString base = dir.filePath(name);
     const Records rows = sampleRecords(count);
     ThreadedWorker run;
     QSignalSpy done(run.worker, &save_file::sig_tongzhi_close_file);
