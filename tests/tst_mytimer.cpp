@@ -162,8 +162,8 @@ void TestMyTimer::stopFromDirectlyConnectedSlot()
     connect(
         &timer, &MyTimer::timeout, &timer,
         [&] {
-            ++ticks;
             timer.stop(); // must neither deadlock nor let another tick through
+            ++ticks;
         },
         Qt::DirectConnection);
     timer.start(1);
