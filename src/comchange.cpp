@@ -11,6 +11,7 @@
 #endif
 
 #ifdef TOVANDRIX_HAVE_UDEV
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <cstring>
@@ -98,7 +99,10 @@ void ComChange::startUdev()
     m_udev = udev_new();
     if (!m_udev)
         return off("no udev context");
-    m_monitor = udev_monitor_new_from_netlink(m_udev, "udev");
+    // Without the udev daemon nothing is relayed on the "udev" group; the kernel's own events
+    // carry the same action and device name.
+    const char *source = QFileInfo::exists(QStringLiteral("/run/udev/control")) ? "udev" : "kernel";
+    m_monitor = udev_monitor_new_from_netlink(m_udev, source);
     if (!m_monitor)
         return off("no udev monitor");
     if (udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "tty", nullptr) < 0

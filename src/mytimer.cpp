@@ -58,6 +58,7 @@ void MyTimer::stop()
 
 #ifdef Q_OS_LINUX
 #include <pthread.h>
+#include <sys/prctl.h>
 #endif
 
 using Clock = std::chrono::steady_clock;
@@ -96,6 +97,9 @@ void MyTimer::runEngine(std::shared_ptr<Engine> e)
 {
 #ifdef Q_OS_LINUX
     pthread_setname_np(pthread_self(), "MyTimer");
+    // The default 50 us timer slack is wasted on a 1 ms timer: wake as close to the deadline as
+    // the kernel can.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 #endif
     std::unique_lock<std::mutex> lock(e->mutex);
     while (!e->quit) {

@@ -8,8 +8,10 @@
 /**
  * Periodic timer with 1 ms resolution. timeout() is emitted from a timer thread, never from the
  * owner's thread, so receivers connect automatically and run queued in their own threads.
- * start(), stop() and isActive() belong to the owner's thread. Once stop() has returned, no
- * timeout() of this timer is emitted any more (one that was already queued is still delivered).
+ * start(), stop() and isActive() belong to the owner's thread; stop() may also be called from a
+ * slot connected directly to timeout(). Once stop() has returned, no timeout() of this timer is
+ * emitted any more (one that was already queued is still delivered). start() on a running timer
+ * restarts it, and a period it refuses (0, negative, beyond kMaxPeriodMs) leaves it stopped.
  * On Windows the multimedia timer (timeSetEvent) does the work; elsewhere a thread that sleeps to
  * absolute deadlines on the monotonic clock.
  */

@@ -392,7 +392,9 @@ bool Splitter::looksCutShort(const QByteArray &reply) const
     // The first bytes of a reply can pass the check by themselves (in mode 0, AA 00 00 starts
     // every reply from address 0 and one piece in 256 passes by chance), but no reply of the
     // module is shorter than its kind implies.
-    return reply.size() >= 2 && isPlausibleStart(reply, m_mode);
+    const auto *p = reinterpret_cast<const quint8 *>(reply.constData());
+    return reply.size() >= 2 && isPlausibleStartRaw(p, reply.size(), m_mode)
+        && !preferredLengths(p, reply.size(), m_mode).contains(reply.size());
 }
 
 QList<QByteArray> Splitter::feed(const QByteArray &gathered, qint64 nowMs)

@@ -6,7 +6,7 @@
 
 #include <QLoggingCategory>
 
-Q_LOGGING_CATEGORY(lcSerial, "tovandrix.serial")
+Q_LOGGING_CATEGORY(lcSerialWorker, "tovandrix.serial")
 
 namespace {
 // Shown when the port library gives no text, so the window still sees that something failed.
@@ -68,7 +68,7 @@ void Thread_1::slot_send_data_son(QByteArray data)
     if (serial && serial->isOpen())
         serial->write(frame);
     else
-        qCDebug(lcSerial) << "port closed, frame not written:" << frames::toHexText(frame);
+        qCDebug(lcSerialWorker) << "port closed, frame not written:" << frames::toHexText(frame);
     emit sig_show_send_data(frame);
 }
 
@@ -101,11 +101,11 @@ void Thread_1::slot_change_serialport(int state, QString portname, int botelv)
             QString error = serial->errorString();
             if (error.isEmpty())
                 error = QString::fromLatin1(kUnknownPortError);
-            qCDebug(lcSerial) << "open failed:" << portname << error;
+            qCDebug(lcSerialWorker) << "open failed:" << portname << error;
             emit sig_serialport_state_change(false, serial->portName(), error);
             return;
         }
-        qCDebug(lcSerial) << "opened" << serial->portName() << "at" << botelv;
+        qCDebug(lcSerialWorker) << "opened" << serial->portName() << "at" << botelv;
         emit sig_serialport_state_change(true, serial->portName(), QString());
         return;
     }
@@ -168,7 +168,7 @@ void Thread_1::onPortError(QSerialPort::SerialPortError error)
     case QSerialPort::DeviceNotFoundError:
         break;
     default:
-        qCDebug(lcSerial) << "port error ignored:" << error << serial->errorString();
+        qCDebug(lcSerialWorker) << "port error ignored:" << error << serial->errorString();
         return;
     }
     // The device is gone: close at the first error (the port would otherwise repeat it on every
@@ -177,7 +177,7 @@ void Thread_1::onPortError(QSerialPort::SerialPortError error)
     if (text.isEmpty())
         text = QString::fromLatin1(kUnknownPortError);
     const QString name = serial->portName();
-    qCDebug(lcSerial) << "port lost:" << name << error << text;
+    qCDebug(lcSerialWorker) << "port lost:" << name << error << text;
     abandonReceive();
     serial->close();
     emit sig_serialport_state_change(false, name, text);
@@ -193,7 +193,7 @@ void Thread_1::abandonReceive()
 void Thread_1::logCounters(const char *why) const
 {
     const rx::Counters &c = m_splitter.counters();
-    qCDebug(lcSerial).nospace() << why << ": replies accepted " << c.accepted << ", split "
-                                << c.split << ", joined " << c.joined << ", dropped " << c.dropped
-                                << " (" << c.droppedBytes << " bytes)";
+    qCDebug(lcSerialWorker).nospace()
+        << why << ": replies accepted " << c.accepted << ", split " << c.split << ", joined "
+        << c.joined << ", dropped " << c.dropped << " (" << c.droppedBytes << " bytes)";
 }

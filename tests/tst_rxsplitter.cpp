@@ -57,6 +57,8 @@ class TestRxSplitter : public QObject
 private slots:
     void acceptsWhole_data();
     void acceptsWhole();
+    void completeReplyIsHandedUpAtOnce_data();
+    void completeReplyIsHandedUpAtOnce();
     void feed_data();
     void feed();
     void backToBackStreamRecovered_data();
@@ -99,6 +101,32 @@ void TestRxSplitter::acceptsWhole()
     QFETCH(QByteArray, reply);
     QFETCH(bool, ok);
     QCOMPARE(rx::acceptsWhole(reply, mode), ok);
+}
+
+void TestRxSplitter::completeReplyIsHandedUpAtOnce_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("aa-single-measurement-echo") << 0 << hex("AA0000200001000021");
+    QTest::newRow("aa-voltage") << 0 << kVoltage;
+    QTest::newRow("aa-measurement-address-0") << 0 << kMeasure;
+    QTest::newRow("ee-module-error") << 0 << kModuleError;
+    QTest::newRow("aa-single-byte") << 0 << hex("58");
+    QTest::newRow("modbus-measurement") << 1 << kRtuMeasure;
+    QTest::newRow("modbus-set-address-echo") << 1 << kRtuSetAddress;
+    QTest::newRow("modbus-measurement-mode-echo") << 1 << rtu("01 01 06 00 02 01");
+    QTest::newRow("modbus-exception") << 1 << kRtuException;
+    QTest::newRow("modbus-ffff") << 1 << hex("FFFF");
+}
+
+// A reply that is whole when it arrives is handed up with no wait for more.
+void TestRxSplitter::completeReplyIsHandedUpAtOnce()
+{
+    QFETCH(int, mode);
+    QFETCH(QByteArray, reply);
+    rx::Splitter splitter(mode);
+    QCOMPARE(splitter.feed(reply, 0), QByteArrayList { reply });
+    QVERIFY(!splitter.hasTail());
 }
 
 void TestRxSplitter::feed_data()
