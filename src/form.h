@@ -17,4 +17,12 @@ public:
     ~Form() override;
 
     Ui::Form *ui;
+
+    /** @brief Resource name of the first picture of a model's group, empty outside 0..10. */
+    static QString firstPicture(int index);
+    /** @brief Resource name of the second picture of a model's group, empty outside 0..10. */
+    static QString secondPicture(int index);
+
+public slots:
+    void slot_shw_paint_index(int index);
 };

@@ -7,6 +7,12 @@
 
 namespace replies {
 
+QString htmlText(const QString &text)
+{
+    // Rich text folds runs of blanks into one; the log must show "0  [" as plain lines do.
+    return text.toHtmlEscaped().replace(QLatin1String("  "), QLatin1String("&nbsp; "));
+}
+
 namespace {
 
 // Both languages follow the same rules; only these texts differ.
@@ -398,8 +404,8 @@ QString resultBlock(int showNum, const QString &clock, const QString &body)
 
 QString redResultBlock(int showNum, const QString &clock, const QString &body)
 {
-    return QLatin1String("<font color='red'>") + linePrefix(showNum, clock).toHtmlEscaped()
-        + body.toHtmlEscaped() + QLatin1String("<br>") + separator() + QLatin1String("</font>");
+    return QLatin1String("<font color='red'>") + htmlText(linePrefix(showNum, clock))
+        + htmlText(body) + QLatin1String("<br>") + separator() + QLatin1String("</font>");
 }
 
 QString logBlock(const Result &result, int showNum, const QString &clock)
@@ -430,7 +436,7 @@ EchoLine echoLine(int showNum, const QString &clock, const QString &packedReply,
         + frames::spacedPairs(packedReply);
     if (!isErrorReply(packedReply))
         return { line, false };
-    return { QLatin1String("<font color='red'>") + line.toHtmlEscaped() + QLatin1String("</font>"),
+    return { QLatin1String("<font color='red'>") + htmlText(line) + QLatin1String("</font>"),
         true };
 }
 

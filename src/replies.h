@@ -85,6 +85,9 @@ Result decodeModbus(
 /** @brief Mode column text of measure_mode in @p language; empty outside 0..2. */
 QString measureModeText(int measureMode, int language);
 
+/** @brief @p text as HTML that shows exactly its characters: markup escaped, every blank kept. */
+QString htmlText(const QString &text);
+
 /** @brief The 50 '-' characters of the separator line. */
 QString separator();
 

@@ -414,13 +414,13 @@ void TestReplies::logBlocks_data()
         << "12  [09:15:02.318] 设置模块偏移量:-5mm            \n" + kDashes;
     QTest::newRow("module-error-red-html")
         << int(Kind::ModuleError) << "模块报错:000F"
-        << "<font color='red'>12  [09:15:02.318] 模块报错:000F<br>" + kDashes + "</font>";
+        << "<font color='red'>12&nbsp; [09:15:02.318] 模块报错:000F<br>" + kDashes + "</font>";
     QTest::newRow("wire-characters-escaped")
         << int(Kind::ModuleError) << "error:<b>&"
-        << "<font color='red'>12  [09:15:02.318] error:&lt;b&gt;&amp;<br>" + kDashes + "</font>";
+        << "<font color='red'>12&nbsp; [09:15:02.318] error:&lt;b&gt;&amp;<br>" + kDashes + "</font>";
     QTest::newRow("exception-red-html")
         << int(Kind::ModbusException) << "Modbus exception 02"
-        << "<font color='red'>12  [09:15:02.318] Modbus exception 02<br>" + kDashes + "</font>";
+        << "<font color='red'>12&nbsp; [09:15:02.318] Modbus exception 02<br>" + kDashes + "</font>";
     QTest::newRow("separator-alone") << int(Kind::Separator) << "" << kDashes;
     QTest::newRow("nothing-is-empty") << int(Kind::Nothing) << ""
                                       << "";
@@ -448,15 +448,15 @@ void TestReplies::echo_data()
     QTest::newRow("plain-en-odd-tail") << 1 << "AA0"
                                        << "12  [09:15:02.318] Receive:AA 0" << false;
     QTest::newRow("ee-red-en") << 1 << "EE00"
-                               << "<font color='red'>12  [09:15:02.318] Receive:EE 00</font>"
+                               << "<font color='red'>12&nbsp; [09:15:02.318] Receive:EE 00</font>"
                                << true;
     QTest::newRow("ee-red-zh") << 0 << "EE0000000001000F10"
-                               << "<font color='red'>12  [09:15:02.318] "
+                               << "<font color='red'>12&nbsp; [09:15:02.318] "
                                   "接收:EE 00 00 00 00 01 00 0F 10</font>"
                                << true;
     QTest::newRow("ee-wire-characters-escaped")
         << 1 << "EE&<"
-        << "<font color='red'>12  [09:15:02.318] Receive:EE &amp;&lt;</font>" << true;
+        << "<font color='red'>12&nbsp; [09:15:02.318] Receive:EE &amp;&lt;</font>" << true;
 }
 
 void TestReplies::echo()

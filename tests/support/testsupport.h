@@ -1,11 +1,41 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include <QObject>
 #include <QString>
+
+class QTimer;
 
 namespace testsupport {
 
 /** @brief Folder of the source tree (for data files the tests read). */
 QString sourceDir();
+/** @brief Folder of the build tree (for the programs the tests start). */
+QString binaryDir();
+
+/**
+ * @brief Watches for modal message boxes while alive, records the title and
+ * text of each and closes it with its default/OK button, so slots that show a
+ * box do not block a test.
+ */
+class MessageBoxCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    explicit MessageBoxCatcher(QObject *parent = nullptr);
+    ~MessageBoxCatcher() override;
+
+    int count() const { return m_titles.size(); }
+    QString lastTitle() const { return m_titles.value(m_titles.size() - 1); }
+    QString lastText() const { return m_texts.value(m_texts.size() - 1); }
+    void clear();
+
+private:
+    void poll();
+
+    QTimer *m_timer;
+    QStringList m_titles;
+    QStringList m_texts;
+};
 
 } // namespace testsupport

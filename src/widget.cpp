@@ -1,0 +1,177 @@
+// Widget construction, wiring of every part, frame helpers and shutdown.
+#include "widget.h"
+#include "ui_widget.h"
+
+#include "comchange.h"
+#include "frames.h"
+#include "mytimer.h"
+#include "save_file.h"
+#include "thread_1.h"
+
+#include <QButtonGroup>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QGraphicsDropShadowEffect>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QSerialPort>
+#include <QUrl>
+
+namespace {
+const QStringList kBaudRates = { QStringLiteral("0"), QStringLiteral("2400"),
+    QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"),
+    QStringLiteral("38400"), QStringLiteral("57600"), QStringLiteral("115200") };
+const QString kHomePage = QStringLiteral("https://tovandrix.github.io/");
+} // namespace
+
+Widget::Widget(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::Widget)
+{
+    qRegisterMetaType<QList<QList<QString>>>("QList<QList<QString>>");
+    monotonic.start();
+    // The form asks for the narrow Windows UI font "等线"; where it is missing the
+    // default fallback is a wide sans that clips the fixed-width buttons.
+    QFont::insertSubstitutions(QStringLiteral("等线"),
+        { QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
+            QStringLiteral("Droid Sans Fallback") });
+
+    ui->setupUi(this);
+    ui->port_name_show->setEnabled(false); // the lamp only shows the port state
+
+    for (QWidget *w :
+        { static_cast<QWidget *>(ui->widget_paint), ui->widget_31, ui->widget_32, ui->widget_33,
+            ui->widget_34, ui->widget_7, static_cast<QWidget *>(ui->plainTextEdit_show_data),
+            static_cast<QWidget *>(ui->label_10), static_cast<QWidget *>(ui->label_11),
+            static_cast<QWidget *>(ui->label_6) }) {
+        auto *shadow = new QGraphicsDropShadowEffect(w);
+        shadow->setOffset(1, 1);
+        shadow->setColor(QColor(QStringLiteral("#000000")));
+        shadow->setBlurRadius(5);
+        w->setGraphicsEffect(shadow);
+    }
+    for (QComboBox *box : { static_cast<QComboBox *>(ui->comboBox_mokuai_choose), ui->botelv_Box,
+             ui->botelv_Box_2, static_cast<QComboBox *>(ui->chuankou_Box) })
+        box->setMaxVisibleItems(5);
+    ui->botelv_Box->addItems(kBaudRates);
+    ui->botelv_Box_2->addItems(kBaudRates);
+    ui->jiaoyan_mode->addItem(QStringLiteral("无校验"));
+    ui->jiaoyan_mode->addItem(QStringLiteral("CRC校验"));
+    for (int i = 1; i <= 11; ++i)
+        ui->comboBox_mokuai_choose->addItem(QStringLiteral("RM%1").arg(i, 2, 10, QLatin1Char('0')));
+    ui->plainTextEdit_show_data->setReadOnly(true);
+    setWindowTitle(QStringLiteral("Tovandrix"));
+    QFont font(QStringLiteral("Courier New"), 10);
+    font.setBold(true);
+    font.setItalic(false);
+    setFont(font);
+    setWindowIcon(QIcon(QStringLiteral(":/new/prefix1/tuxing_1.ico")));
+    // Address fields take only what one frame byte can carry.
+    for (QLineEdit *field :
+        { ui->lineEdit_address, ui->lineEdit_old_address, ui->lineEdit_new_address })
+        field->setValidator(new QRegularExpressionValidator(
+            QRegularExpression(QStringLiteral("0*(25[0-5]|2[0-4][0-9]|1?[0-9]?[0-9])")), field));
+
+    slot_mycombobox_clicked();
+
+    serial_main_1 = new QSerialPort();
+    thread_1_son = new Thread_1(serial_main_1, nullptr);
+    connect(&THread_1, &QThread::finished, thread_1_son, &QObject::deleteLater);
+    connect(this, SIGNAL(sig_send_data_main_1(QByteArray)), thread_1_son,
+        SLOT(slot_send_data_son(QByteArray)));
+    connect(serial_main_1, SIGNAL(readyRead()), thread_1_son, SLOT(slot_receive_data_son()));
+    connect(thread_1_son, SIGNAL(sig_send_data_son(QString)), this,
+        SLOT(slot_receive_data_main_1(QString)));
+    connect(this, SIGNAL(sig_change_serialport_1(int, QString, int)), thread_1_son,
+        SLOT(slot_change_serialport(int, QString, int)));
+    connect(thread_1_son, &Thread_1::sig_serialport_state_change, this,
+        &Widget::slot_serialport_change_state_1);
+    connect(this, SIGNAL(sig_jiaoyan_mode_chose(int)), thread_1_son,
+        SLOT(slot_jiaoyan_mode_chose(int)));
+    connect(thread_1_son, &Thread_1::sig_show_send_data, this, &Widget::slot_show_send_data);
+
+    connect(this, SIGNAL(sig_jiexi_data(QString)), this, SLOT(slot_jiexi_data(QString)));
+    connect(this, SIGNAL(sig_jiexi_data_eng(QString)), this, SLOT(slot_jiexi_data_eng(QString)));
+    connect(
+        this, SIGNAL(sig_jiexi_data_modbus(QString)), this, SLOT(slot_jiexi_data_modbus(QString)));
+    connect(this, SIGNAL(sig_jiexi_data_modbus_eng(QString)), this,
+        SLOT(slot_jiexi_data_modbus_eng(QString)));
+
+    checks = new QButtonGroup(this);
+    checks->addButton(ui->radioButton_auto, 1);
+    checks->addButton(ui->radioButton_low, 2);
+    checks->addButton(ui->radioButton_fast, 3);
+    checks->button(1)->setChecked(true);
+    connect(checks, &QButtonGroup::idClicked, this, &Widget::slot_checks);
+
+    connect(this, SIGNAL(sig_shw_paint_index(int)), &widget_son, SLOT(slot_shw_paint_index(int)));
+
+    paint();
+
+    start_save = new save_file(nullptr);
+    connect(&thread_save, &QThread::finished, start_save, &QObject::deleteLater);
+    connect(this, &Widget::sig_save_data, start_save, &save_file::slot_save_data);
+    connect(start_save, &save_file::sig_tongzhi_close_file, this, &Widget::slot_tongzhi_close_file);
+    start_save->moveToThread(&thread_save);
+    thread_save.start(QThread::InheritPriority);
+
+    connect(ui->chuankou_Box, SIGNAL(clicked()), this, SLOT(slot_mycombobox_clicked()));
+    connect(ui->widget_paint, SIGNAL(mouseMove(QMouseEvent *)), this,
+        SLOT(myMoveMouseEvent(QMouseEvent *)));
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect geometry = screen->geometry();
+        screen_x = (geometry.width() - widget_son.width()) / 2;
+        screen_y = (geometry.height() - widget_son.height()) / 2;
+    }
+
+    ui->widget_30->hide();
+
+    timer_address = new MyTimer(nullptr);
+    connect(timer_address, SIGNAL(timeout()), this, SLOT(slot_timer_address()));
+    connect(ui->widget_paint->xAxis, SIGNAL(rangeChanged(QCPRange)), this,
+        SLOT(setxAxisRange(QCPRange)));
+    timer_dingshi_send = new MyTimer(nullptr);
+    connect(timer_dingshi_send, SIGNAL(timeout()), this, SLOT(slot_timer_dingshi_send()));
+
+    on_button_Language_clicked();
+
+    ComChange *watcher = ComChange::getInstance();
+    watcher->setHWND(winId());
+    connect(watcher, &ComChange::comStatus, this, &Widget::on_comStatus, Qt::DirectConnection);
+}
+
+Widget::~Widget()
+{
+    thread_save.quit();
+    thread_save.wait();
+    THread_1.quit();
+    THread_1.wait();
+    if (port_i == 0) {
+        // The worker never moved to its thread (the port was never opened),
+        // so nothing would delete it through the thread's finished signal.
+        delete thread_1_son;
+    }
+    // The timers tick on threads of their own; stop them before the slots
+    // they feed go away with this window.
+    timer_address->stop();
+    timer_dingshi_send->stop();
+    delete ui;
+}
+
+void Widget::on_button_web_clicked()
+{
+    QDesktopServices::openUrl(QUrl(kHomePage));
+}
+
+QByteArray Widget::change_(QString a)
+{
+    time_send = time_change(frames::clockText(QTime::currentTime()));
+    send_mono_ms = monotonic.elapsed();
+    return frames::fromHexText(a);
+}
+
+int Widget::time_change(QString string)
+{
+    return frames::timeOfDayMs(string);
+}

@@ -1,0 +1,128 @@
+// Distance chart: set-up, x-axis clamp, hover read-out, panel and monitoring toggles, view reset.
+#include "ui_widget.h"
+#include "widget.h"
+
+#include <QToolTip>
+
+namespace {
+QString buttonStyle(const QString &name, bool active)
+{
+    const QString base = active ? QStringLiteral("QPushButton {    background-color: rgb(87, 87, "
+                                                 "87);    border-radius: 4px;    color: rgb(255, "
+                                                 "255, 255);}")
+                                : QStringLiteral("QPushButton {    background-color: rgb(206, 206, "
+                                                 "206);    border-radius: 4px;}");
+    return base
+        + QStringLiteral("QPushButton:hover {    background-color: rgb(87, 87, 87);    color: "
+                         "rgb(255, 255, 255);}QPushButton:pressed {    background-color: "
+                         "rgb(35, 153, 197);    padding-left: 3px;    padding-top: 3px;}")
+        + QStringLiteral("QPushButton#%1 {    border: 1px solid rgb(87, 87, 87);}").arg(name);
+}
+} // namespace
+
+void Widget::paint()
+{
+    QCustomPlot *plot = ui->widget_paint;
+    plot->xAxis->setLabel(QStringLiteral("测量次数/次"));
+    plot->yAxis->setLabel(QStringLiteral("测量距离/mm"));
+    plot->xAxis->setRange(0, 20);
+    plot->yAxis->setRange(0, 300);
+    plot->xAxis->grid()->setSubGridVisible(true);
+    plot->yAxis->grid()->setSubGridVisible(true);
+    plot->axisRect()->setupFullAxesBox(false);
+    plot->xAxis2->setTicks(false);
+    plot->xAxis2->setTickLabels(false);
+    plot->yAxis2->setTicks(false);
+    plot->yAxis2->setTickLabels(false);
+    plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    plot->addGraph(plot->xAxis, plot->yAxis);
+    curGraph = plot->graph(0);
+    curGraph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, 5));
+    plot->xAxis->grid()->setSubGridVisible(false);
+    plot->yAxis->grid()->setSubGridVisible(false);
+    QSharedPointer<QCPAxisTickerFixed> ticker(new QCPAxisTickerFixed);
+    ticker->setTickStep(1);
+    ticker->setTickCount(20);
+    ticker->setScaleStrategy(QCPAxisTickerFixed::ssMultiples);
+    plot->xAxis->setTicker(ticker);
+    plot->replot(QCustomPlot::rpRefreshHint);
+}
+
+void Widget::setxAxisRange(QCPRange range)
+{
+    Q_UNUSED(range);
+    QCPAxis *x = ui->widget_paint->xAxis;
+    if (x->range().lower < 0)
+        x->setRangeLower(0);
+}
+
+void Widget::myMoveMouseEvent(QMouseEvent *event)
+{
+    if (list_save_data.isEmpty())
+        return;
+    QCustomPlot *plot = ui->widget_paint;
+    if (mouse_paint_i == 0) {
+        plottracer = new QCPItemTracer(plot);
+        plottracer->setGraph(plot->graph(0));
+        plottracer->setPen(QPen(Qt::black, 1, Qt::DashLine));
+    }
+    ++mouse_paint_i;
+    const double key = plot->xAxis->pixelToCoord(event->position().x());
+    plottracer->setGraphKey(key);
+    plottracer->updatePosition();
+    const QPointF at = plottracer->position->coords();
+    QToolTip::showText(event->globalPosition().toPoint(),
+        QString::number(at.x(), 'g', 6) + QLatin1Char(',') + QString::number(at.y(), 'g', 6), plot);
+    plot->replot(QCustomPlot::rpRefreshHint);
+}
+
+void Widget::on_button_paint_show_clicked()
+{
+    const bool show = mokuai_state_i % 2 == 0;
+    ui->widget_30->setVisible(show);
+    if (show)
+        ui->button_paint_show->setText(
+            language == 0 ? QStringLiteral("关闭折线图") : QStringLiteral("Close line chart"));
+    else
+        ui->button_paint_show->setText(
+            language == 0 ? QStringLiteral("打开折线图") : QStringLiteral("Open line chart"));
+    ui->button_paint_show->setStyleSheet(buttonStyle(QStringLiteral("button_paint_show"), show));
+    ++mokuai_state_i;
+}
+
+void Widget::on_button_jiancha_clicked()
+{
+    const bool monitoring = jiance_index % 2 == 0;
+    jiance_mode = monitoring ? 1 : 0;
+    if (monitoring)
+        ui->button_jiancha->setText(
+            language == 0 ? QStringLiteral("停 止 监 测") : QStringLiteral("Stop Tracking "));
+    else
+        ui->button_jiancha->setText(
+            language == 0 ? QStringLiteral("开 始 监 测") : QStringLiteral("Start Tracking "));
+    ui->button_jiancha->setStyleSheet(buttonStyle(QStringLiteral("button_jiancha"), monitoring));
+    ++jiance_index;
+}
+
+void Widget::on_button_paint_reset_clicked()
+{
+    ui->widget_paint->xAxis->setRange(0, 20);
+    ui->widget_paint->yAxis->setRange(0, 300);
+    ui->widget_paint->replot(QCustomPlot::rpRefreshHint);
+}
+
+void Widget::addChartPoint(qint32 distance)
+{
+    QCustomPlot *plot = ui->widget_paint;
+    const replies::ChartRange range
+        = replies::applyDistance(MIN_Y, MAX_Y, distance, show_num, jiance_mode);
+    MIN_Y = range.minY;
+    MAX_Y = range.maxY;
+    if (range.xUpper)
+        plot->xAxis->setRange(0, *range.xUpper);
+    if (range.setYRange)
+        plot->yAxis->setRange(MIN_Y, MAX_Y);
+    curGraph->addData(show_num, distance);
+    // Queued: a burst of replies costs one repaint per screen frame, not one per point.
+    plot->replot(QCustomPlot::rpQueuedReplot);
+}

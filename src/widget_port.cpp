@@ -1,0 +1,180 @@
+// Port panel: open/close, check mode, raw and timed sending, the send echo, port list and hot-plug.
+#include "ui_widget.h"
+#include "widget.h"
+
+#include "frames.h"
+#include "mytimer.h"
+#include "sim/publish.h"
+#include "thread_1.h"
+
+#include <QDebug>
+#include <QMessageBox>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+namespace {
+QString closedLabel(int language)
+{
+    return language == 0 ? QStringLiteral("  打 开 串 口") : QStringLiteral("Open Serial");
+}
+
+QString openLabel(int language)
+{
+    return language == 0 ? QStringLiteral("  关 闭 串 口") : QStringLiteral("Close Serial");
+}
+} // namespace
+
+QString Widget::portName() const
+{
+    const QString text = ui->chuankou_Box->currentText();
+    const qsizetype blank = text.indexOf(QLatin1Char(' '));
+    return blank < 0 ? text : text.left(blank);
+}
+
+int Widget::portBaudRate() const
+{
+    bool ok = false;
+    const int rate = ui->botelv_Box->currentText().toInt(&ok, 10);
+    return ok ? rate : 0;
+}
+
+void Widget::on_open_button_clicked()
+{
+    if (!serialport_state_1) {
+        if (port_i == 0) {
+            thread_1_son->moveToThread(&THread_1);
+            serial_main_1->moveToThread(&THread_1);
+            THread_1.start(QThread::InheritPriority);
+        }
+        emit sig_change_serialport_1(1, portName(), portBaudRate());
+    } else {
+        emit sig_change_serialport_1(0, portName(), portBaudRate());
+    }
+    ++port_i;
+}
+
+void Widget::showSerialFailure(const QString &detail)
+{
+    if (!detail.isEmpty()) {
+        // The port's own words (permission denied, no such device, ...) tell
+        // the operator what to fix; the box alone does not.
+        appendRedLine(detail);
+    }
+    QMessageBox::warning(this, language == 0 ? QStringLiteral("警告：") : QStringLiteral("warn:"),
+        language == 0 ? QStringLiteral("串口通信故障")
+                      : QStringLiteral("Serial communication failure"),
+        QMessageBox::Ok);
+}
+
+void Widget::slot_serialport_change_state_1(bool a, QString serialport_name, QString serial_error)
+{
+    serialport_state_1 = a;
+    if (!serial_error.isEmpty()) {
+        showSerialFailure(serialport_name.isEmpty()
+                ? serial_error
+                : serialport_name + QStringLiteral(": ") + serial_error);
+        emit sig_change_serialport_1(0, portName(), portBaudRate());
+        return;
+    }
+    if (!a) {
+        open_port_name.clear();
+        ui->open_button->setText(closedLabel(language));
+        ui->port_name_show->setText(QString());
+        ui->port_name_show->setChecked(false);
+        return;
+    }
+    open_port_name = serialport_name;
+    ui->open_button->setText(openLabel(language));
+    ui->port_name_show->setText(serialport_name);
+    ui->port_name_show->setChecked(true);
+    emit sig_talk_serial_name(serialport_name);
+}
+
+void Widget::on_jiaoyan_mode_activated(int index)
+{
+    emit sig_jiaoyan_mode_chose(index);
+}
+
+QByteArray Widget::customCommandBytes(bool *ok)
+{
+    const QString text = ui->lineEdit_send->text();
+    *ok = true;
+    if (!ui->checkBo_hex->isChecked())
+        return text.toUtf8();
+    // A typo in hex mode must not put unintended bytes on the line.
+    if (!text.trimmed().isEmpty() && !frames::isStrictHexText(text)) {
+        *ok = false;
+        appendRedLine((language == 0 ? QStringLiteral("不是有效的十六进制命令，未发送: ")
+                                     : QStringLiteral("Not valid hex, nothing sent: "))
+            + text);
+        return {};
+    }
+    return change_(text);
+}
+
+void Widget::on_button_send_clicked()
+{
+    bool ok = false;
+    const QByteArray bytes = customCommandBytes(&ok);
+    if (ok)
+        emit sig_send_data_main_1(bytes);
+}
+
+void Widget::slot_timer_dingshi_send()
+{
+    bool ok = false;
+    const QByteArray bytes = customCommandBytes(&ok);
+    if (ok)
+        emit sig_send_data_main_1(bytes);
+}
+
+void Widget::on_checkBox_dingshi_send_stateChanged(int arg1)
+{
+    Q_UNUSED(arg1);
+    if (!ui->lineEdit_send->text().isEmpty() && ui->checkBox_dingshi_send->isChecked()) {
+        bool ok = false;
+        const int period = ui->lineEdit_dingshi_send->text().toInt(&ok, 10);
+        if (!timer_dingshi_send->isActive())
+            timer_dingshi_send->start(ok ? period : 0);
+        if (!timer_dingshi_send->isActive()) {
+            appendRedLine(language == 0
+                    ? QStringLiteral("定时发送周期无效: ") + ui->lineEdit_dingshi_send->text()
+                    : QStringLiteral("Invalid send period: ") + ui->lineEdit_dingshi_send->text());
+        }
+    } else {
+        timer_dingshi_send->stop();
+    }
+}
+
+void Widget::slot_show_send_data(QByteArray string)
+{
+    send_measure = frames::toPackedHex(string);
+    appendLine(QString::number(show_num) + timeStamp()
+        + (language == 0 ? QStringLiteral("发送:") : QStringLiteral("Send:"))
+        + frames::toHexText(string));
+}
+
+void Widget::slot_mycombobox_clicked()
+{
+    ui->chuankou_Box->clear();
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        ui->chuankou_Box->addItem(info.portName() + QLatin1Char(' ') + info.description());
+    // Virtual modules come after the real ports, so a real port stays first.
+    for (const sim::PublishedPort &port : sim::publishedPorts())
+        ui->chuankou_Box->addItem(port.linkPath + QStringLiteral(" Virtual laser module"));
+}
+
+void Widget::on_comStatus(QString name, bool flag)
+{
+    qDebug() << "port" << name << (flag ? "arrived" : "removed");
+    if (flag || !serialport_state_1)
+        return;
+    // The watcher names ports as the port list does (ttyUSB0 / COM3); the
+    // worker reports the name it opened, which may be a full path.
+    const QString openName = open_port_name.section(QLatin1Char('/'), -1);
+    if (name != open_port_name && name != openName)
+        return;
+    showSerialFailure(QString());
+    emit sig_change_serialport_1(0, name, portBaudRate());
+}
