@@ -192,6 +192,7 @@ private:
 
     // widget_chart.cpp
     void addChartPoint(qint32 distance);
+    void replotChart(QCustomPlot::RefreshPriority priority);
 
     // widget_export.cpp
     void showSaveOutcome(bool failed);

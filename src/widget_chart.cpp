@@ -20,6 +20,13 @@ QString buttonStyle(const QString &name, bool active)
 }
 } // namespace
 
+void Widget::replotChart(QCustomPlot::RefreshPriority priority)
+{
+    // A hidden chart has no paint buffer to draw into; showing the panel draws it afresh.
+    if (ui->widget_paint->isVisible())
+        ui->widget_paint->replot(priority);
+}
+
 void Widget::paint()
 {
     QCustomPlot *plot = ui->widget_paint;
@@ -45,7 +52,7 @@ void Widget::paint()
     ticker->setTickCount(20);
     ticker->setScaleStrategy(QCPAxisTickerFixed::ssMultiples);
     plot->xAxis->setTicker(ticker);
-    plot->replot(QCustomPlot::rpRefreshHint);
+    replotChart(QCustomPlot::rpRefreshHint);
 }
 
 void Widget::setxAxisRange(QCPRange range)
@@ -73,13 +80,25 @@ void Widget::myMoveMouseEvent(QMouseEvent *event)
     const QPointF at = plottracer->position->coords();
     QToolTip::showText(event->globalPosition().toPoint(),
         QString::number(at.x(), 'g', 6) + QLatin1Char(',') + QString::number(at.y(), 'g', 6), plot);
-    plot->replot(QCustomPlot::rpRefreshHint);
+    replotChart(QCustomPlot::rpRefreshHint);
 }
 
 void Widget::on_button_paint_show_clicked()
 {
     const bool show = mokuai_state_i % 2 == 0;
     ui->widget_30->setVisible(show);
+    if (show) {
+        // The splitter hands a newly shown pane only a sliver; give the chart half of the log's
+        // room.
+        QList<int> sizes = ui->splitter->sizes();
+        if (sizes.size() == 3 && sizes.at(0) < 150) {
+            const int share = (sizes.at(0) + sizes.at(1)) / 2;
+            sizes[1] = sizes.at(0) + sizes.at(1) - share;
+            sizes[0] = share;
+            ui->splitter->setSizes(sizes);
+        }
+        replotChart(QCustomPlot::rpRefreshHint);
+    }
     if (show)
         ui->button_paint_show->setText(
             language == 0 ? QStringLiteral("关闭折线图") : QStringLiteral("Close line chart"));
@@ -108,7 +127,7 @@ void Widget::on_button_paint_reset_clicked()
 {
     ui->widget_paint->xAxis->setRange(0, 20);
     ui->widget_paint->yAxis->setRange(0, 300);
-    ui->widget_paint->replot(QCustomPlot::rpRefreshHint);
+    replotChart(QCustomPlot::rpRefreshHint);
 }
 
 void Widget::addChartPoint(qint32 distance)
@@ -124,5 +143,5 @@ void Widget::addChartPoint(qint32 distance)
         plot->yAxis->setRange(MIN_Y, MAX_Y);
     curGraph->addData(show_num, distance);
     // Queued: a burst of replies costs one repaint per screen frame, not one per point.
-    plot->replot(QCustomPlot::rpQueuedReplot);
+    replotChart(QCustomPlot::rpQueuedReplot);
 }

@@ -116,7 +116,7 @@ void Widget::on_button_Language_clicked()
                                         : QStringLiteral("Number of measurements/times"));
     plot->yAxis->setLabel(
         language == 0 ? QStringLiteral("测量距离/mm") : QStringLiteral("Measuring distance /mm"));
-    plot->replot(QCustomPlot::rpRefreshHint);
+    replotChart(QCustomPlot::rpRefreshHint);
 
     ++language_i;
 }

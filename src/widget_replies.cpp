@@ -132,7 +132,7 @@ void Widget::on_button_clear_show_clicked()
     MAX_Y = 300;
     list_save_data.clear();
     curGraph->data()->clear();
-    ui->widget_paint->replot(QCustomPlot::rpRefreshHint);
+    replotChart(QCustomPlot::rpRefreshHint);
     ui->plainTextEdit_show_data->clear();
     show_num = 0;
 }
