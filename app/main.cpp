@@ -2,6 +2,7 @@
 #include "widget.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -11,6 +12,11 @@ int main(int argc, char *argv[])
         // The window goes before the application object.
         Widget w;
         w.show();
+        // For smoke tests of an installed copy: close the window as a user would.
+        bool ok = false;
+        const int closeAfter = qEnvironmentVariableIntValue("TOVANDRIX_CLOSE_AFTER_MS", &ok);
+        if (ok && closeAfter >= 0)
+            QTimer::singleShot(closeAfter, &w, &QWidget::close);
         result = a.exec();
     }
     return result;

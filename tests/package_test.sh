@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the Debian package, unpacks it into a scratch root and starts the program from there.
+set -euo pipefail
+build_dir=$1
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+cd "$build_dir"
+cpack -G DEB -B "$scratch/out" >/dev/null
+deb=$(ls "$scratch"/out/tovandrix_*.deb)
+echo "package: $(basename "$deb")"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for lib in libqt6widgets6 libqt6serialport6 libqcustomplot2.1-qt6 libxlsxwriter4 libudev1; do
+    case "$depends" in
+        *"$lib"*) ;;
+        *) echo "FAIL: Depends lacks $lib: $depends"; exit 1 ;;
+    esac
+done
+
+dpkg-deb -x "$deb" "$scratch/root"
+for f in usr/bin/tovandrix usr/bin/tovandrix-sim usr/share/applications/tovandrix.desktop \
+    usr/share/icons/hicolor/64x64/apps/tovandrix.png; do
+    [ -e "$scratch/root/$f" ] || { echo "FAIL: $f missing from the package"; exit 1; }
+done
+grep -q '^Exec=tovandrix$' "$scratch/root/usr/share/applications/tovandrix.desktop"
+
+# The unpacked program starts offscreen and exits cleanly when its window is closed.
+QT_QPA_PLATFORM=offscreen TOVANDRIX_CLOSE_AFTER_MS=300 timeout 60 \
+    "$scratch/root/usr/bin/tovandrix" >"$scratch/out.log" 2>&1 || {
+    echo "FAIL: the installed program exited with $?"
+    cat "$scratch/out.log"
+    exit 1
+}
+"$scratch/root/usr/bin/tovandrix-sim" --help | grep -q 'virtual laser module'
+echo "1 passed, 0 failed"
