@@ -127,8 +127,6 @@ class TestSimServer : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void replies_data();
-    void replies();
     void pacing_data();
     void pacing();
     void latency_data();
@@ -150,31 +148,6 @@ void TestSimServer::initTestCase()
 {
     QVERIFY(m_runtime.isValid());
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
-}
-
-void TestSimServer::replies_data()
-{
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("reply");
-    QTest::newRow("aa-read-voltage") << hex("AA 80 00 06 86") << hex("AA 80 00 06 00 01 33 00 BA");
-    QTest::newRow("modbus-single-measurement")
-        << hex("01 04 00 04 00 03 F1 CA") << hex("01 04 06 00 00 04 D2 00 6E 40 76");
-}
-
-void TestSimServer::replies()
-{
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, reply);
-    sim::SimServer server;
-    QVERIFY2(server.start(quickOptions()), qPrintable(server.errorString()));
-    HostLine host;
-    QVERIFY(host.open(server.slavePath()));
-    host.write(request);
-    QCOMPARE(HostLine::joined(host.read(reply.size(), 2000)), reply);
-    QTRY_COMPARE(server.counters().replies, quint64(1));
-    QCOMPARE(server.counters().bytesReceived, quint64(request.size()));
-    QTRY_COMPARE(server.counters().bytesSent, quint64(reply.size()));
-    QCOMPARE(server.counters().requests, quint64(1));
 }
 
 void TestSimServer::pacing_data()
