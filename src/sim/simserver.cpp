@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QRandomGenerator>
-#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
@@ -98,21 +97,23 @@ bool SimServer::start(const ServerOptions &options)
             m_error = m_publisher->errorString();
     }
     m_stopRequested = false;
-    m_thread = QThread::create([this] { run(); });
-    m_thread->setObjectName(QStringLiteral("virtual module"));
-    m_thread->start(QThread::TimeCriticalPriority);
+    m_running = true;
+    // A plain thread around poll(): the line's timing needs sub-millisecond wake-ups that an
+    // event loop's timers do not give.
+    m_thread = std::thread([this] {
+        run();
+        m_running = false;
+    });
     return true;
 }
 
 void SimServer::stop()
 {
-    if (m_thread) {
+    if (m_thread.joinable()) {
         m_stopRequested = true;
         const char wake = 1;
         [[maybe_unused]] const auto n = ::write(m_wakePipe[1], &wake, 1);
-        m_thread->wait();
-        delete m_thread;
-        m_thread = nullptr;
+        m_thread.join();
     }
     for (int &fd : m_wakePipe) {
         if (fd >= 0)
@@ -129,7 +130,7 @@ void SimServer::stop()
 
 bool SimServer::isRunning() const
 {
-    return m_thread && m_thread->isRunning();
+    return m_running;
 }
 
 QString SimServer::slavePath() const

@@ -11,9 +11,9 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 class PseudoTerminal;
-class QThread;
 
 namespace sim {
 
@@ -85,7 +85,8 @@ private:
     std::unique_ptr<PseudoTerminal> m_pty;
     std::unique_ptr<PortPublisher> m_publisher;
     std::unique_ptr<Engine> m_engine;
-    QThread *m_thread = nullptr;
+    std::thread m_thread;
+    std::atomic<bool> m_running { false };
     int m_wakePipe[2] = { -1, -1 };
     std::atomic<bool> m_stopRequested { false };
     ServerOptions m_options;

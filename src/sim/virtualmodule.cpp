@@ -165,19 +165,13 @@ qint64 VirtualModule::expiryMs() const
 
 QList<Reply> VirtualModule::scan(qint64 nowMs, bool giveUp)
 {
-    // Each position is tried as the start of a stop byte, a 0xAA frame or a Modbus frame for
-    // this module. A frame still arriving holds the scan until it completes or the line goes
+    // Each position is tried as the start of a 0xAA frame, a Modbus frame for this module or
+    // a stop byte. A frame still arriving holds the scan until it completes or the line goes
     // quiet (giveUp); a position that starts no valid frame is dropped, which resynchronises
     // after noise or a lost byte.
     QList<Reply> out;
     while (!m_rx.isEmpty()) {
         const quint8 first = byteAt(m_rx, 0);
-        if (first == kStopByte) {
-            ++m_counters.requests;
-            m_continuous = false;
-            m_rx.remove(0, 1);
-            continue;
-        }
         bool waiting = false;
         if (first == kAaHeader) {
             if (m_rx.size() < 2) {
@@ -205,6 +199,13 @@ QList<Reply> VirtualModule::scan(qint64 nowMs, bool giveUp)
                 handleModbus(frame, nowMs, out);
                 continue;
             }
+        }
+        // Only a module at Modbus address 0x58 has to wait to tell its frames from a stop.
+        if (first == kStopByte && (!waiting || giveUp)) {
+            ++m_counters.requests;
+            m_continuous = false;
+            m_rx.remove(0, 1);
+            continue;
         }
         if (waiting && !giveUp)
             break;

@@ -288,7 +288,7 @@ int main(int argc, char *argv[])
             stderr, "%s: %s\nTry '%s --help'.\n", kName, qPrintable(parser.errorText()), kName);
         return kExitBadCommandLine;
     }
-    if (parser.isSet("help"))
+    if (parser.isSet("help") || parser.isSet("help-all"))
         parser.showHelp(0);
 
     sim::ServerOptions options;
