@@ -32,5 +32,6 @@ QT_QPA_PLATFORM=offscreen TOVANDRIX_CLOSE_AFTER_MS=300 timeout 60 \
     cat "$scratch/out.log"
     exit 1
 }
-"$scratch/root/usr/bin/tovandrix-sim" --help | grep -q 'virtual laser module'
+help=$("$scratch/root/usr/bin/tovandrix-sim" --help)
+grep -q 'virtual laser module' <<<"$help"
 echo "1 passed, 0 failed"

@@ -204,7 +204,9 @@ void TestSimServer::pacing()
     qInfo("%lld bytes in %.2f ms, expected %.2f ms", qlonglong(bytesAfterFirst), spanNs / 1e6,
         expectedNs / 1e6);
     QVERIFY(spanNs > expectedNs * 0.8);
-    QVERIFY(spanNs < expectedNs * 1.5 + 5e6);
+    // Only the lower bound says "paced"; the upper one just catches a stalled line, with room
+    // for a loaded machine.
+    QVERIFY(spanNs < expectedNs * 3 + 50e6);
 }
 
 void TestSimServer::latency_data()
