@@ -46,19 +46,7 @@ struct Result
     bool isRed() const { return kind == Kind::ModuleError || kind == Kind::ModbusException; }
 };
 
-/** @brief Window state the 0xAA decoder reads, taken when the reply is handled. */
-struct AaContext
-{
-    int measureMode = 0; ///< measure_mode: 0 auto, 1 slow, 2 fast
-    int modeCeliang = 0; ///< mode_celiang: 1 after a single measurement
-    qint64 measuringTimeMs = 0; ///< recorded only when modeCeliang is 1
-    QString clock; ///< "HH:mm:ss.zzz" for the record's first column
-    bool addressSearchRunning = false; ///< timer_address is active
-    int addressI = -1; ///< address_i, the address probed last
-    QString baudRateText; ///< current text of botelv_Box_2
-};
-
-/** @brief Window state the Modbus decoder reads, taken when the reply is handled. */
+/** @brief Window state both decoders read, taken when the reply is handled. */
 struct ModbusContext
 {
     int measureMode = 0; ///< measure_mode: 0 auto, 1 slow, 2 fast
@@ -66,6 +54,13 @@ struct ModbusContext
     qint64 measuringTimeMs = 0; ///< recorded only when modeCeliang is 1
     QString clock; ///< "HH:mm:ss.zzz" for the record's first column
     QString baudRateText; ///< current text of botelv_Box_2
+};
+
+/** @brief What the 0xAA decoder reads besides: the address search. */
+struct AaContext : ModbusContext
+{
+    bool addressSearchRunning = false; ///< timer_address is active
+    int addressI = -1; ///< address_i, the address probed last
 };
 
 /**

@@ -186,6 +186,7 @@ private:
     void appendLine(const QString &text);
     void appendRedLine(const QString &text); ///< plain text, shown in red
     QString timeStamp() const;
+    replies::ModbusContext replyContext() const;
     void parseAaReply(const QString &data, int parserLanguage);
     void parseModbusReply(const QString &data, int parserLanguage);
     void showResult(const replies::Result &result);

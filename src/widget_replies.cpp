@@ -85,20 +85,7 @@ void Widget::showResult(const replies::Result &result)
     }
 }
 
-void Widget::parseAaReply(const QString &data, int parserLanguage)
-{
-    replies::AaContext ctx;
-    ctx.measureMode = measure_mode;
-    ctx.modeCeliang = mode_celiang;
-    ctx.measuringTimeMs = receive_mono_ms - send_mono_ms;
-    ctx.clock = frames::clockText(QTime::currentTime());
-    ctx.addressSearchRunning = timer_address->isActive();
-    ctx.addressI = address_i;
-    ctx.baudRateText = ui->botelv_Box_2->currentText();
-    showResult(replies::decodeAa(data, ctx, parserLanguage));
-}
-
-void Widget::parseModbusReply(const QString &data, int parserLanguage)
+replies::ModbusContext Widget::replyContext() const
 {
     replies::ModbusContext ctx;
     ctx.measureMode = measure_mode;
@@ -106,7 +93,21 @@ void Widget::parseModbusReply(const QString &data, int parserLanguage)
     ctx.measuringTimeMs = receive_mono_ms - send_mono_ms;
     ctx.clock = frames::clockText(QTime::currentTime());
     ctx.baudRateText = ui->botelv_Box_2->currentText();
-    showResult(replies::decodeModbus(data, send_measure, ctx, parserLanguage));
+    return ctx;
+}
+
+void Widget::parseAaReply(const QString &data, int parserLanguage)
+{
+    replies::AaContext ctx;
+    static_cast<replies::ModbusContext &>(ctx) = replyContext();
+    ctx.addressSearchRunning = timer_address->isActive();
+    ctx.addressI = address_i;
+    showResult(replies::decodeAa(data, ctx, parserLanguage));
+}
+
+void Widget::parseModbusReply(const QString &data, int parserLanguage)
+{
+    showResult(replies::decodeModbus(data, send_measure, replyContext(), parserLanguage));
 }
 
 void Widget::slot_jiexi_data(QString data)
