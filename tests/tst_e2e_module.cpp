@@ -179,6 +179,7 @@ private slots:
     void commandTable();
     void singleMeasurementRecord_data();
     void singleMeasurementRecord();
+    void continuousStartAndStop_data();
     void continuousStartAndStop();
     void setAddressMovesLaterFrames_data();
     void setAddressMovesLaterFrames();
@@ -412,31 +413,63 @@ void TestE2eModule::singleMeasurementRecord()
     QCOMPARE(b.w.curGraph->dataCount(), chartPoints);
 }
 
+void TestE2eModule::continuousStartAndStop_data()
+{
+    QTest::addColumn<int>("baudCode");
+    QTest::addColumn<int>("chunkMs");
+    QTest::addColumn<int>("periodMs"); // measuring time of the auto mode
+    QTest::addColumn<int>("waitFor"); // results to see before stopping
+    QTest::newRow("aa-continuous-whole-frames") << 7 << 0 << 80 << 4;
+    // At 9600 baud a result takes 13.5 ms on the wire, and an adapter that delivers every 16 ms
+    // cuts many of them in two with a silence longer than 5 ms; a period 3 ms off the adapter's
+    // moves the cut by 3 ms every result, so within 16 results it falls after every byte.
+    QTest::newRow("aa-continuous-usb-adapter-16ms-chunks") << 3 << 16 << 83 << 25;
+}
+
 void TestE2eModule::continuousStartAndStop()
 {
+    QFETCH(int, baudCode);
+    QFETCH(int, chunkMs);
+    QFETCH(int, periodMs);
+    QFETCH(int, waitFor);
+    sim::ServerOptions options = moduleOptions();
+    options.module.baudCode = baudCode;
+    options.chunkMs = chunkMs;
+    options.module.measuringTimeMs[0] = periodMs;
+    // A distance that changes with every result, so a lost or repeated one shows.
+    options.module.model = sim::DistanceModel::Ramp;
+    options.module.rampStepMm = 1;
     Bench b;
-    b.open(0, 1);
+    b.open(0, 1, options);
     if (QTest::currentTestFailed())
         return;
     b.click(QStringLiteral("button_continue"));
-    QTRY_VERIFY_WITH_TIMEOUT(b.w.list_save_data.size() >= 4, kReplyTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(b.w.list_save_data.size() >= waitFor, 4 * kReplyTimeoutMs);
     QCOMPARE(b.w.state_measure, 1);
 
     b.click(QStringLiteral("button_continue"));
     QTRY_VERIFY_WITH_TIMEOUT(b.received.endsWith(char(sim::kStopByte)), kReplyTimeoutMs);
     QCOMPARE(b.w.state_measure, 0);
     QCOMPARE(b.w.ui->button_continue->text(), QStringLiteral("Repeat measure"));
-    // A result already on its way may still land; after that the count stays where it is for
-    // many measuring periods (80 ms each).
-    QTest::qWait(300);
-    const qsizetype settled = b.w.list_save_data.size();
+    // The module sends nothing once it has read the stop byte; a result already on its way
+    // still lands. After that the count stays put for many measuring periods.
+    const quint64 results = b.server.counters().replies;
+    QTRY_VERIFY2_WITH_TIMEOUT(quint64(b.w.list_save_data.size()) == results,
+        qPrintable(QStringLiteral("%1 results sent, %2 recorded:\n%3")
+                       .arg(results)
+                       .arg(b.w.list_save_data.size())
+                       .arg(logText(b.w))),
+        kReplyTimeoutMs);
     QTest::qWait(600);
-    QCOMPARE(b.w.list_save_data.size(), settled);
+    const qsizetype settled = b.w.list_save_data.size();
+    QCOMPARE(quint64(settled), results);
+    QCOMPARE(b.server.counters().replies, results);
 
-    for (const QList<QString> &record : std::as_const(b.w.list_save_data)) {
+    for (qsizetype i = 0; i < settled; ++i) {
+        const QList<QString> &record = b.w.list_save_data.at(i);
         QCOMPARE(record.size(), 5);
         QCOMPARE(record.at(1), QStringLiteral("Auto measure"));
-        QCOMPARE(record.at(2), QStringLiteral("1234"));
+        QCOMPARE(record.at(2), QString::number(1234 + i));
         QCOMPARE(record.at(3), QStringLiteral("110"));
         QCOMPARE(record.at(4), QString()); // continuous results have no start to count from
     }
