@@ -389,11 +389,11 @@ bool Splitter::passesAsOne(const QByteArray &reply) const
 
 bool Splitter::looksCutShort(const QByteArray &reply) const
 {
-    // The first bytes of a reply can pass the check by themselves (in mode 0, AA 00 00 starts
-    // every reply from address 0 and one piece in 256 passes by chance), but no reply of the
-    // module is shorter than its kind implies.
+    // The first bytes of a reply can pass the check by themselves (in mode 0 a lone AA or EE
+    // passes as a one-byte reply, AA 00 00 starts every reply from address 0 and one piece in
+    // 256 passes by chance), but no reply of the module is shorter than its kind implies.
     const auto *p = reinterpret_cast<const quint8 *>(reply.constData());
-    return reply.size() >= 2 && isPlausibleStartRaw(p, reply.size(), m_mode)
+    return !reply.isEmpty() && isPlausibleStartRaw(p, reply.size(), m_mode)
         && !preferredLengths(p, reply.size(), m_mode).contains(reply.size());
 }
 

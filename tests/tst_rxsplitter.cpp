@@ -166,10 +166,14 @@ void TestRxSplitter::feed_data()
     QTest::newRow("aa-reply-then-start-of-next")
         << 0 << QByteArrayList { kVoltage + kMeasure.left(4), kMeasure.mid(4) }
         << QList<int> { 0, 16 } << QByteArrayList { kVoltage, kMeasure } << 0;
-    // A lone first byte is a one-byte reply: the rule for single bytes is kept as it is.
-    QTest::newRow("aa-lone-header-chunk-is-a-one-byte-reply")
+    // A lone header byte passes as a one-byte reply, but it is far more likely the first piece
+    // of a frame: it waits for the rest, and is handed up unchanged only if none comes.
+    QTest::newRow("aa-lone-header-chunk-joins-the-rest")
         << 0 << QByteArrayList { kMeasure.left(1), kMeasure.mid(1) } << QList<int> { 0, 12 }
-        << QByteArrayList { kMeasure.left(1) } << 12;
+        << QByteArrayList { kMeasure } << 0;
+    QTest::newRow("aa-lone-header-byte-handed-up-late-unchanged")
+        << 0 << QByteArrayList { hex("EE") } << QList<int> { 0 } << QByteArrayList { hex("EE") }
+        << 0;
     // From address 0 every reply starts AA 00 00, which passes the sum check by itself.
     QTest::newRow("aa-address-0-reply-cut-after-3-bytes")
         << 0 << QByteArrayList { kMeasure.left(3), kMeasure.mid(3) } << QList<int> { 0, 12 }

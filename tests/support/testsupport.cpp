@@ -44,6 +44,8 @@ void MessageBoxCatcher::poll()
             continue;
         m_titles << box->windowTitle();
         m_texts << box->text();
+        if (m_onBox)
+            m_onBox(box);
         QAbstractButton *ok = box->button(QMessageBox::Ok);
         if (ok)
             ok->click();

@@ -4,6 +4,9 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
+class QMessageBox;
 class QTimer;
 
 namespace testsupport {
@@ -29,6 +32,9 @@ public:
     QString lastTitle() const { return m_titles.value(m_titles.size() - 1); }
     QString lastText() const { return m_texts.value(m_texts.size() - 1); }
     void clear();
+    /** @brief Runs @p hook on each box just before it is closed (to look at the world as the
+     * operator sees it while the box is up). */
+    void setOnBox(std::function<void(QMessageBox *)> hook) { m_onBox = std::move(hook); }
 
 private:
     void poll();
@@ -36,6 +42,7 @@ private:
     QTimer *m_timer;
     QStringList m_titles;
     QStringList m_texts;
+    std::function<void(QMessageBox *)> m_onBox;
 };
 
 } // namespace testsupport
