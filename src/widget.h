@@ -166,6 +166,9 @@ private:
     /// Name of the port the worker reported open, so hot-plug removal can be
     /// matched without touching the worker's port object from this thread.
     QString open_port_name;
+    /// The hot-plug watcher has warned about the open port's removal; the worker's own
+    /// report of the same loss must not bring a second box.
+    bool port_loss_shown = false;
     /// Monotonic twins of time_send/time_receive: the measuring time must not
     /// go negative across midnight or jump with clock changes.
     QElapsedTimer monotonic;

@@ -22,6 +22,14 @@ QString openLabel(int language)
 {
     return language == 0 ? QStringLiteral("  关 闭 串 口") : QStringLiteral("Close Serial");
 }
+
+// The watcher may name a port as the port list does (ttyUSB0, pts/7) or by its device path
+// (/dev/pts/7); the worker reports the port list's form. Compared on both sides, so a Windows
+// name (COM3) still only matches itself.
+QString deviceLocation(const QString &name)
+{
+    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+}
 } // namespace
 
 QString Widget::portName() const
@@ -70,12 +78,19 @@ void Widget::slot_serialport_change_state_1(bool a, QString serialport_name, QSt
 {
     serialport_state_1 = a;
     if (!serial_error.isEmpty()) {
-        showSerialFailure(serialport_name.isEmpty()
-                ? serial_error
-                : serialport_name + QStringLiteral(": ") + serial_error);
+        const QString detail = serialport_name.isEmpty()
+            ? serial_error
+            : serialport_name + QStringLiteral(": ") + serial_error;
+        // An unplugged adapter is seen by the hot-plug watcher and by the port itself; the
+        // operator was warned once already, the port's words still go to the log.
+        if (port_loss_shown)
+            appendRedLine(detail);
+        else
+            showSerialFailure(detail);
         emit sig_change_serialport_1(0, portName(), portBaudRate());
         return;
     }
+    port_loss_shown = false;
     if (!a) {
         open_port_name.clear();
         ui->open_button->setText(closedLabel(language));
@@ -168,13 +183,10 @@ void Widget::slot_mycombobox_clicked()
 void Widget::on_comStatus(QString name, bool flag)
 {
     qDebug() << "port" << name << (flag ? "arrived" : "removed");
-    if (flag || !serialport_state_1)
+    if (flag || !serialport_state_1 || deviceLocation(name) != deviceLocation(open_port_name))
         return;
-    // The watcher names ports as the port list does (ttyUSB0 / COM3); the
-    // worker reports the name it opened, which may be a full path.
-    const QString openName = open_port_name.section(QLatin1Char('/'), -1);
-    if (name != open_port_name && name != openName)
-        return;
+    // Set before the box: the worker's own report of the lost port can arrive while it is up.
+    port_loss_shown = true;
     showSerialFailure(QString());
     emit sig_change_serialport_1(0, name, portBaudRate());
 }
