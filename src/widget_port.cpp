@@ -139,8 +139,12 @@ void Widget::slot_timer_dingshi_send()
 {
     bool ok = false;
     const QByteArray bytes = customCommandBytes(&ok);
-    if (ok)
+    if (ok) {
         emit sig_send_data_main_1(bytes);
+        return;
+    }
+    // Refused hex text would refuse again at every tick and flood the log: stop timed sending.
+    ui->checkBox_dingshi_send->setChecked(false);
 }
 
 void Widget::on_checkBox_dingshi_send_stateChanged(int arg1)

@@ -27,6 +27,7 @@ private slots:
     void pictureWindowRecentres();
     void previewButtonStaysSquare_data();
     void previewButtonStaysSquare();
+    void timedSendingStopsOnInvalidHex();
 };
 
 void TestWidget::initialMembers()
@@ -243,6 +244,24 @@ void TestWidget::previewButtonStaysSquare()
     QCOMPARE(button.width(), button.height());
     QVERIFY(w.ui->widget_3->width() <= 300);
     QVERIFY(w.ui->widget_6->height() <= 20);
+}
+
+void TestWidget::timedSendingStopsOnInvalidHex()
+{
+    Widget w;
+    QSignalSpy frames(&w, &Widget::sig_send_data_main_1);
+    w.ui->checkBo_hex->setChecked(true);
+    w.ui->lineEdit_send->setText(QStringLiteral("AA 0"));
+    w.ui->lineEdit_dingshi_send->setText(QStringLiteral("5"));
+    w.ui->checkBox_dingshi_send->setChecked(true);
+    // The first tick refuses the text and ends timed sending instead of refusing it every 5 ms.
+    QTRY_VERIFY_WITH_TIMEOUT(!w.ui->checkBox_dingshi_send->isChecked(), 5000);
+    QTest::qWait(100);
+    QVERIFY(!w.timer_dingshi_send->isActive());
+    QCOMPARE(frames.count(), 0);
+    const int refusals
+        = w.ui->plainTextEdit_show_data->toPlainText().count(QStringLiteral("Not valid hex"));
+    QVERIFY2(refusals >= 1 && refusals <= 2, qPrintable(QString::number(refusals)));
 }
 
 QTEST_MAIN(TestWidget)
