@@ -16,6 +16,8 @@
 
 namespace {
 
+using testsupport::hex;
+
 // Generous: the machine is shared and a slow measurement alone takes 200 ms.
 constexpr int kReplyTimeoutMs = 5000;
 
@@ -92,11 +94,6 @@ QByteArray wireBytes(const QByteArrayList &frames, int mode)
     for (const QByteArray &f : frames)
         bytes += mode == 1 ? frames::appendCrc(f) : f;
     return bytes;
-}
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
 }
 
 // One window and one module on the two ends of a pseudo-terminal. The port is closed before

@@ -20,12 +20,9 @@
 
 namespace {
 
-constexpr int kWaitMs = 10000; // generous: the 2 cores are shared with other builds
+using testsupport::hex;
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
+constexpr int kWaitMs = 10000; // generous: the 2 cores are shared with other builds
 
 /** The worker's state reports, recorded after the window has handled each one. */
 struct StateWatch

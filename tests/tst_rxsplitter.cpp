@@ -2,27 +2,16 @@
 #include "frames.h"
 #include "rxsplitter.h"
 
+#include "testsupport.h"
 #include <QRandomGenerator>
+
 #include <QTest>
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-// 0xAA (or 0xEE) reply: header, body, 8-bit sum of the body.
-QByteArray aa(const char *body, quint8 header = 0xAA)
-{
-    const QByteArray b = hex(body);
-    return char(header) + b + char(frames::sum8(b.constData(), b.size()));
-}
-
-QByteArray rtu(const char *body)
-{
-    return frames::appendCrc(hex(body));
-}
+using testsupport::aa;
+using testsupport::hex;
+using testsupport::rtu;
 
 const QByteArray kVoltage = aa("80 00 06 00 01 0C E4");
 const QByteArray kTemperature = aa("80 00 08 00 01 01 0B");

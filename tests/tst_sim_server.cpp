@@ -4,11 +4,13 @@
 #include "sim/publish.h"
 #include "sim/simserver.h"
 
+#include "testsupport.h"
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSerialPort>
 #include <QTemporaryDir>
+
 #include <QTest>
 
 #include <fcntl.h>
@@ -19,10 +21,7 @@
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return frames::fromHexText(QString::fromLatin1(text));
-}
+using testsupport::hex;
 
 /** The program's end of the line, read with time stamps. */
 class HostLine

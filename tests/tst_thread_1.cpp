@@ -4,7 +4,9 @@
 #include "sim/pty.h"
 #include "thread_1.h"
 
+#include "testsupport.h"
 #include <QSerialPort>
+
 #include <QTest>
 #include <QThread>
 
@@ -13,16 +15,8 @@
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-QByteArray aa(const char *body, quint8 header = 0xAA)
-{
-    const QByteArray b = hex(body);
-    return char(header) + b + char(frames::sum8(b.constData(), b.size()));
-}
+using testsupport::aa;
+using testsupport::hex;
 
 const QByteArray kVoltage = aa("80 00 06 00 01 0C E4");
 const QByteArray kMeasure = aa("00 00 22 00 03 00 00 04 D2 00 6E");

@@ -1,12 +1,30 @@
 // Helpers shared by the test programs.
 #include "testsupport.h"
 
+#include "frames.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
 
 namespace testsupport {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+QByteArray aa(const char *body, quint8 header)
+{
+    const QByteArray b = hex(body);
+    return char(header) + b + char(frames::sum8(b.constData(), b.size()));
+}
+
+QByteArray rtu(const char *body)
+{
+    return frames::appendCrc(hex(body));
+}
 
 QString sourceDir()
 {

@@ -1,6 +1,7 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -10,6 +11,13 @@ class QMessageBox;
 class QTimer;
 
 namespace testsupport {
+
+/** @brief Bytes of hex text such as "AA 00 21" (blanks ignored). */
+QByteArray hex(const char *text);
+/** @brief A 0xAA (or 0xEE) reply: the header, @p body as hex text and the 8-bit sum of the body. */
+QByteArray aa(const char *body, quint8 header = 0xAA);
+/** @brief A Modbus RTU frame: @p body as hex text followed by its CRC-16. */
+QByteArray rtu(const char *body);
 
 /** @brief Folder of the source tree (for data files the tests read). */
 QString sourceDir();
