@@ -14,8 +14,10 @@
 #include <QList>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <utility>
 
 class QButtonGroup;
 class QSerialPort;
@@ -172,6 +174,20 @@ private:
     qint64 send_mono_ms = 0;
     qint64 receive_mono_ms = 0;
 
+    // widget_replies.cpp: the log under a stream of replies
+    /// Lines of the reply being handled, written in one go when it is done (html flag second).
+    QList<std::pair<QString, bool>> pending_log;
+    bool log_batching = false;
+    /// Clock text of the reply being handled: all its lines and its record carry one time.
+    QString reply_clock;
+    /// While lines stream in, the log is repainted once per frame instead of once per line.
+    QTimer log_frame_timer;
+
+    // widget_chart.cpp: replots at most once per frame, less often when a replot gets dear
+    QTimer chart_frame_timer;
+    QElapsedTimer chart_frame_clock; ///< since the last replot
+    qint64 chart_frame_ms = 0;
+
     // widget_port.cpp
     QString portName() const;
     int portBaudRate() const;
@@ -185,6 +201,11 @@ private:
     // widget_replies.cpp
     void appendLine(const QString &text);
     void appendRedLine(const QString &text); ///< plain text, shown in red
+    void appendLog(const QString &text, bool html);
+    void writeLog(const QList<std::pair<QString, bool>> &lines);
+    void paceLogPaint();
+    void showLogFrame();
+    QString replyClock() const;
     QString timeStamp() const;
     void parseAaReply(const QString &data, int parserLanguage);
     void parseModbusReply(const QString &data, int parserLanguage);
@@ -192,6 +213,8 @@ private:
 
     // widget_chart.cpp
     void addChartPoint(qint32 distance);
+    void scheduleChartReplot();
+    void replotChart();
 
     // widget_export.cpp
     void showSaveOutcome(bool failed);
