@@ -60,6 +60,8 @@ Widget::Widget(QWidget *parent)
     for (int i = 1; i <= 11; ++i)
         ui->comboBox_mokuai_choose->addItem(QStringLiteral("RM%1").arg(i, 2, 10, QLatin1Char('0')));
     ui->plainTextEdit_show_data->setReadOnly(true);
+    log_frame_timer.setSingleShot(true);
+    connect(&log_frame_timer, &QTimer::timeout, this, &Widget::showLogFrame);
     setWindowTitle(QStringLiteral("Tovandrix"));
     QFont font(QStringLiteral("Courier New"), 10);
     font.setBold(true);

@@ -14,8 +14,10 @@
 #include <QList>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <utility>
 
 class QButtonGroup;
 class QSerialPort;
@@ -175,6 +177,20 @@ private:
     qint64 send_mono_ms = 0;
     qint64 receive_mono_ms = 0;
 
+    // widget_replies.cpp: the log under a stream of replies
+    /// Lines of the reply being handled, written in one go when it is done (html flag second).
+    QList<std::pair<QString, bool>> pending_log;
+    bool log_batching = false;
+    /// Clock text of the reply being handled: all its lines and its record carry one time.
+    QString reply_clock;
+    /// While lines stream in, the log is repainted once per frame instead of once per line.
+    QTimer log_frame_timer;
+
+    // widget_chart.cpp: replots at most once per frame, less often when a replot gets dear
+    QTimer chart_frame_timer;
+    QElapsedTimer chart_frame_clock; ///< since the last replot
+    qint64 chart_frame_ms = 0;
+
     // widget_port.cpp
     QString portName() const;
     int portBaudRate() const;
@@ -188,6 +204,11 @@ private:
     // widget_replies.cpp
     void appendLine(const QString &text);
     void appendRedLine(const QString &text); ///< plain text, shown in red
+    void appendLog(const QString &text, bool html);
+    void writeLog(const QList<std::pair<QString, bool>> &lines);
+    void paceLogPaint();
+    void showLogFrame();
+    QString replyClock() const;
     QString timeStamp() const;
     replies::ModbusContext replyContext() const;
     void parseAaReply(const QString &data, int parserLanguage);
@@ -197,6 +218,8 @@ private:
     // widget_chart.cpp
     void addChartPoint(qint32 distance);
     void replotChart(QCustomPlot::RefreshPriority priority);
+    void scheduleChartReplot();
+    void replotPacedChart();
 
     // widget_export.cpp
     void showSaveOutcome(bool failed);

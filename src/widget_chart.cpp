@@ -5,6 +5,11 @@
 #include <QToolTip>
 
 namespace {
+// 25 frames a second; a replot that takes longer than a fifth of that stretches the frame, so
+// a chart of millions of points never takes more than about a fifth of the GUI thread.
+constexpr qint64 kChartFrameMs = 40;
+constexpr qint64 kChartReplotShare = 5;
+
 QString buttonStyle(const QString &name, bool active)
 {
     const QString base = active ? QStringLiteral("QPushButton {    background-color: rgb(87, 87, "
@@ -53,6 +58,10 @@ void Widget::paint()
     ticker->setScaleStrategy(QCPAxisTickerFixed::ssMultiples);
     plot->xAxis->setTicker(ticker);
     replotChart(QCustomPlot::rpRefreshHint);
+    chart_frame_ms = kChartFrameMs;
+    chart_frame_timer.setSingleShot(true);
+    connect(&chart_frame_timer, &QTimer::timeout, this, &Widget::replotPacedChart,
+        Qt::UniqueConnection);
 }
 
 void Widget::setxAxisRange(QCPRange range)
@@ -142,6 +151,24 @@ void Widget::addChartPoint(qint32 distance)
     if (range.setYRange)
         plot->yAxis->setRange(MIN_Y, MAX_Y);
     curGraph->addData(show_num, distance);
-    // Queued: a burst of replies costs one repaint per screen frame, not one per point.
-    replotChart(QCustomPlot::rpQueuedReplot);
+    scheduleChartReplot();
+}
+
+void Widget::scheduleChartReplot()
+{
+    if (chart_frame_timer.isActive())
+        return;
+    // A point after a pause is drawn in the next pass of the event loop; a burst of points waits
+    // for the end of the frame, so it costs one replot, not one per point.
+    const qint64 since = chart_frame_clock.isValid() ? chart_frame_clock.elapsed() : chart_frame_ms;
+    chart_frame_timer.start(int(qMax<qint64>(0, chart_frame_ms - since)));
+}
+
+void Widget::replotPacedChart()
+{
+    QElapsedTimer took;
+    took.start();
+    replotChart(QCustomPlot::rpRefreshHint);
+    chart_frame_ms = qMax(kChartFrameMs, kChartReplotShare * took.elapsed());
+    chart_frame_clock.start();
 }

@@ -8,20 +8,80 @@
 
 #include <QDebug>
 
+namespace {
+// Ten repaints a second keep a streaming log moving smoothly; each repaint of the shadowed panel
+// costs milliseconds, so one per line would take the whole GUI thread at wire speed.
+constexpr int kLogFrameMs = 100;
+} // namespace
+
 QString Widget::timeStamp() const
 {
     return QStringLiteral("  [") + frames::clockText(QTime::currentTime()) + QStringLiteral("] ");
 }
 
+QString Widget::replyClock() const
+{
+    return reply_clock.isEmpty() ? frames::clockText(QTime::currentTime()) : reply_clock;
+}
+
 void Widget::appendLine(const QString &text)
 {
-    ui->plainTextEdit_show_data->appendPlainText(text);
+    appendLog(text, false);
 }
 
 void Widget::appendRedLine(const QString &text)
 {
-    ui->plainTextEdit_show_data->appendHtml(
-        QStringLiteral("<font color='red'>") + replies::htmlText(text) + QStringLiteral("</font>"));
+    appendLog(
+        QStringLiteral("<font color='red'>") + replies::htmlText(text) + QStringLiteral("</font>"),
+        true);
+}
+
+void Widget::appendLog(const QString &text, bool html)
+{
+    if (log_batching)
+        pending_log.append({ text, html });
+    else
+        writeLog({ { text, html } });
+}
+
+void Widget::writeLog(const QList<std::pair<QString, bool>> &lines)
+{
+    if (lines.isEmpty())
+        return;
+    QPlainTextEdit *log = ui->plainTextEdit_show_data;
+    paceLogPaint();
+    // Every append lays out the line before it, so neighbouring plain lines go in together.
+    QString plain;
+    for (const auto &[text, html] : lines) {
+        if (!html) {
+            plain += plain.isNull() ? text : QLatin1Char('\n') + text;
+            continue;
+        }
+        if (!plain.isNull())
+            log->appendPlainText(std::exchange(plain, QString()));
+        log->appendHtml(text);
+    }
+    if (!plain.isNull())
+        log->appendPlainText(plain);
+}
+
+void Widget::paceLogPaint()
+{
+    if (!log_frame_timer.isActive()) {
+        // The first lines after a pause are painted at once; the frame starts now.
+        log_frame_timer.start(kLogFrameMs);
+        return;
+    }
+    ui->plainTextEdit_show_data->setUpdatesEnabled(false);
+}
+
+void Widget::showLogFrame()
+{
+    QPlainTextEdit *log = ui->plainTextEdit_show_data;
+    if (log->updatesEnabled())
+        return; // nothing written during the frame: the stream has paused
+    log->setUpdatesEnabled(true);
+    log_frame_timer.start(kLogFrameMs);
 }
 
 void Widget::slot_receive_data_main_1(QString data)
@@ -31,46 +91,43 @@ void Widget::slot_receive_data_main_1(QString data)
         qDebug() << "数据1收发存在问题";
         return;
     }
-    const replies::EchoLine echo
-        = replies::echoLine(show_num, frames::clockText(QTime::currentTime()), data, language);
-    if (echo.html)
-        ui->plainTextEdit_show_data->appendHtml(echo.text);
-    else
-        appendLine(echo.text);
+    // Reading the clock is dear on some systems (a time-zone check per call): once per reply.
+    reply_clock = frames::clockText(QTime::currentTime());
+    log_batching = true;
+    const replies::EchoLine echo = replies::echoLine(show_num, reply_clock, data, language);
+    appendLog(echo.text, echo.html);
 
-    time_receive = time_change(frames::clockText(QTime::currentTime()));
+    time_receive = time_change(reply_clock);
     receive_mono_ms = monotonic.elapsed();
     qDebug() << "接受数据大小：" << data.size();
 
     if (route == replies::Route::TooShort) {
         appendLine(replies::separator());
-        return;
+    } else {
+        if (ui->jiaoyan_mode->currentIndex() == 0) {
+            if (language == 0)
+                emit sig_jiexi_data(data);
+            else
+                emit sig_jiexi_data_eng(data);
+        }
+        if (ui->jiaoyan_mode->currentIndex() == 1) {
+            if (language == 0)
+                emit sig_jiexi_data_modbus(data);
+            else
+                emit sig_jiexi_data_modbus_eng(data);
+        }
+        ++show_num;
     }
-    if (ui->jiaoyan_mode->currentIndex() == 0) {
-        if (language == 0)
-            emit sig_jiexi_data(data);
-        else
-            emit sig_jiexi_data_eng(data);
-    }
-    if (ui->jiaoyan_mode->currentIndex() == 1) {
-        if (language == 0)
-            emit sig_jiexi_data_modbus(data);
-        else
-            emit sig_jiexi_data_modbus_eng(data);
-    }
-    ++show_num;
+    log_batching = false;
+    reply_clock.clear();
+    writeLog(std::exchange(pending_log, {}));
 }
 
 void Widget::showResult(const replies::Result &result)
 {
-    const QString block
-        = replies::logBlock(result, show_num, frames::clockText(QTime::currentTime()));
-    if (!block.isEmpty()) {
-        if (result.isRed())
-            ui->plainTextEdit_show_data->appendHtml(block);
-        else
-            appendLine(block);
-    }
+    const QString block = replies::logBlock(result, show_num, replyClock());
+    if (!block.isEmpty())
+        appendLog(block, result.isRed());
     if (!result.record.isEmpty())
         list_save_data.append(result.record);
     if (result.chartDistance)
@@ -91,7 +148,7 @@ replies::ModbusContext Widget::replyContext() const
     ctx.measureMode = measure_mode;
     ctx.modeCeliang = mode_celiang;
     ctx.measuringTimeMs = receive_mono_ms - send_mono_ms;
-    ctx.clock = frames::clockText(QTime::currentTime());
+    ctx.clock = replyClock();
     ctx.baudRateText = ui->botelv_Box_2->currentText();
     return ctx;
 }
@@ -135,5 +192,6 @@ void Widget::on_button_clear_show_clicked()
     curGraph->data()->clear();
     replotChart(QCustomPlot::rpRefreshHint);
     ui->plainTextEdit_show_data->clear();
+    ui->plainTextEdit_show_data->setUpdatesEnabled(true);
     show_num = 0;
 }

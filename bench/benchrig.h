@@ -1,0 +1,477 @@
+// Shared rig of the window benchmarks: the real Widget offscreen on a virtual module's pty, probes.
+#pragma once
+
+#include "sim/simserver.h"
+#include "thread_1.h"
+#include "ui_widget.h"
+#include "widget.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QMap>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <malloc.h>
+#include <memory>
+#include <string>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace benchrig {
+
+/** Before QApplication: the benchmarks run without a display unless told otherwise. */
+inline void useOffscreen()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+/** --name=value or --name value; flags without a value read as "1". */
+class Args
+{
+public:
+    Args(int argc, char **argv)
+    {
+        for (int i = 1; i < argc; ++i) {
+            QString a = QString::fromLocal8Bit(argv[i]);
+            if (!a.startsWith(QLatin1String("--"))) {
+                m_bad << a;
+                continue;
+            }
+            a = a.mid(2);
+            const qsizetype eq = a.indexOf(QLatin1Char('='));
+            if (eq >= 0) {
+                m_values[a.left(eq)] = a.mid(eq + 1);
+            } else if (i + 1 < argc && argv[i + 1][0] != '-') {
+                m_values[a] = QString::fromLocal8Bit(argv[++i]);
+            } else {
+                m_values[a] = QStringLiteral("1");
+            }
+        }
+    }
+    double number(const QString &name, double fallback)
+    {
+        m_known << name;
+        bool ok = false;
+        const double v = m_values.value(name).toDouble(&ok);
+        return ok ? v : fallback;
+    }
+    QString text(const QString &name, const QString &fallback)
+    {
+        m_known << name;
+        return m_values.value(name, fallback);
+    }
+    bool flag(const QString &name)
+    {
+        m_known << name;
+        return m_values.contains(name);
+    }
+    /** @brief Prints the usage and returns false on unknown options or --help. */
+    bool check(const char *usage) const
+    {
+        QStringList unknown = m_bad;
+        for (auto it = m_values.cbegin(); it != m_values.cend(); ++it)
+            if (!m_known.contains(it.key()))
+                unknown << QStringLiteral("--") + it.key();
+        if (unknown.isEmpty() && !m_values.contains(QStringLiteral("help")))
+            return true;
+        if (!unknown.isEmpty() && !m_values.contains(QStringLiteral("help")))
+            std::fprintf(stderr, "unknown: %s\n", qPrintable(unknown.join(QLatin1Char(' '))));
+        std::fprintf(stderr, "%s", usage);
+        return false;
+    }
+
+private:
+    QMap<QString, QString> m_values;
+    QStringList m_known;
+    QStringList m_bad;
+};
+
+inline qint64 monoNs()
+{
+    timespec t {};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+/** @brief The value below which @p fraction of @p values lie (nearest rank); 0 when empty. */
+inline double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t rank = size_t(std::ceil(fraction * double(values.size())));
+    return values[std::min(values.size() - 1, rank == 0 ? 0 : rank - 1)];
+}
+
+inline double maxOf(const std::vector<double> &values)
+{
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+/** @brief Resident memory of this process in MiB. */
+inline double rssMiB()
+{
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.value(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+/** @brief Bytes the allocator has handed out and not got back (exact, unlike RSS). */
+inline double heapBytes()
+{
+    return double(mallinfo2().uordblks);
+}
+
+inline QString loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    return QString::fromLatin1(f.readAll()).section(QLatin1Char(' '), 0, 2);
+}
+
+/**
+ * CPU time of this process by thread, from /proc (nanoseconds on the CPU). The virtual module
+ * runs in this process too; its thread is kept apart so the figures are the program's own.
+ */
+struct CpuSample
+{
+    double programS = 0; ///< every thread but the virtual module's
+    double moduleS = 0;
+    double guiS = 0; ///< the main thread
+    double workerS = 0; ///< the serial worker's and the export worker's threads
+    double timerS = 0; ///< the periodic timers' threads
+};
+
+inline CpuSample cpuSample()
+{
+    CpuSample s;
+    const QString self = QString::number(getpid());
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(tid + QStringLiteral("/schedstat")));
+        QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
+        if (!stat.open(QIODevice::ReadOnly) || !comm.open(QIODevice::ReadOnly))
+            continue;
+        const double seconds = stat.readAll().split(' ').value(0).toDouble() / 1e9;
+        const QByteArray name = comm.readAll().trimmed();
+        if (name == "virtual module") {
+            s.moduleS += seconds;
+            continue;
+        }
+        s.programS += seconds;
+        if (tid == self)
+            s.guiS += seconds;
+        else if (name == "QThread")
+            s.workerS += seconds;
+        else if (name == "MyTimer")
+            s.timerS += seconds;
+    }
+    return s;
+}
+
+/**
+ * Delay of a 10 ms single-shot timer in the GUI thread, re-armed at every shot: how long an
+ * operator's click would wait for the window to react.
+ */
+class Probe : public QObject
+{
+public:
+    explicit Probe(int periodMs = 10)
+        : m_periodMs(periodMs)
+    {
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+            m_delaysMs.push_back(double(monoNs() - m_armedNs) / 1e6 - m_periodMs);
+            arm();
+        });
+    }
+    void start() { arm(); }
+    void stop() { m_timer.stop(); }
+    void clear() { m_delaysMs.clear(); }
+    const std::vector<double> &delaysMs() const { return m_delaysMs; }
+
+private:
+    void arm()
+    {
+        m_armedNs = monoNs();
+        m_timer.start(m_periodMs);
+    }
+    QTimer m_timer;
+    int m_periodMs;
+    qint64 m_armedNs = 0;
+    std::vector<double> m_delaysMs;
+};
+
+/** Debug messages are counted, not printed: 880 lines a second would time the terminal. */
+inline std::atomic<quint64> g_debugMessages { 0 };
+inline bool g_printDebug = false;
+
+inline void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    ++g_debugMessages;
+    if (g_printDebug || type >= QtWarningMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+/** @brief Runs the event loop (sleeping while idle, as exec() does) until @p done or timeout. */
+inline void waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    if (done())
+        return;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    check.start(5);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+/** @brief Runs the event loop for @p ms. */
+inline void spin(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+/** The window opened on a virtual module, as an operator would: pick the port, the rate, open. */
+class Rig
+{
+public:
+    Rig() { qInstallMessageHandler(quietHandler); }
+    ~Rig()
+    {
+        // The window first: its destructor stops the worker thread that holds the port.
+        window.reset();
+        server.stop();
+    }
+
+    bool open(const sim::ServerOptions &options, bool showChart)
+    {
+        if (!server.start(options)) {
+            std::fprintf(stderr, "virtual module failed: %s\n", qPrintable(server.errorString()));
+            return false;
+        }
+        window = std::make_unique<Widget>();
+        Widget &w = *window;
+        w.show();
+        if (showChart)
+            w.ui->button_paint_show->click();
+        w.ui->chuankou_Box->addItem(server.slavePath() + QStringLiteral(" Virtual laser module"));
+        w.ui->chuankou_Box->setCurrentIndex(w.ui->chuankou_Box->count() - 1);
+        w.ui->botelv_Box->setCurrentText(
+            QString::number(sim::baudForCode(options.module.baudCode)));
+        w.ui->open_button->click();
+        waitUntil([&] { return w.serialport_state_1; }, 5000);
+        if (!w.serialport_state_1) {
+            std::fprintf(stderr, "the window did not open %s\n", qPrintable(server.slavePath()));
+            return false;
+        }
+        return true;
+    }
+
+    /** @brief Splitter counters of the worker, read in its own thread. */
+    rx::Counters workerCounters()
+    {
+        rx::Counters c;
+        QMetaObject::invokeMethod(
+            window->thread_1_son, [&] { c = window->thread_1_son->counters(); },
+            Qt::BlockingQueuedConnection);
+        return c;
+    }
+
+    sim::SimServer server;
+    std::unique_ptr<Widget> window;
+};
+
+/** One continuous run at wire speed and what it showed. */
+struct ContinuousConfig
+{
+    int baud = 115200;
+    int chunkMs = 0;
+    double seconds = 60;
+    double reportEveryS = 0; ///< progress lines (0: none)
+    bool showChart = true;
+};
+
+struct ContinuousResult
+{
+    bool ok = false;
+    double seconds = 0;
+    quint64 sent = 0;
+    quint64 appended = 0;
+    qint64 lost = 0;
+    bool distancesMatch = false;
+    rx::Counters splitter;
+    double programCpuS = 0;
+    double guiCpuS = 0;
+    double workerCpuS = 0;
+    double timerCpuS = 0;
+    double moduleCpuS = 0;
+    std::vector<double> probeMs;
+    double rssStartMiB = 0;
+    double rssEndMiB = 0;
+    double heapStart = 0;
+    double heapEnd = 0;
+    qsizetype logBlocks = 0;
+};
+
+/** @brief Theoretical replies per second of 13-byte measurement replies at @p baud. */
+inline double wireLimit(int baud)
+{
+    return baud / 10.0 / 13.0;
+}
+
+/**
+ * @brief Starts continuous measurement from the window, lets it run, stops it with the window's
+ * button and waits until every reply that left the module has been dealt with. The window
+ * stays open in @p rig for the caller to look at.
+ */
+inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
+{
+    ContinuousResult r;
+    sim::ServerOptions o;
+    o.module.baudCode = sim::codeForBaud(cfg.baud);
+    o.module.continuousRate = sim::kWireSpeed;
+    o.module.model = sim::DistanceModel::Noisy;
+    o.module.noiseMm = 50;
+    o.chunkMs = cfg.chunkMs;
+    if (o.module.baudCode < 0) {
+        std::fprintf(stderr, "the module has no rate %d\n", cfg.baud);
+        return r;
+    }
+
+    // Every distance that leaves the module is summed in its thread; the table is summed after.
+    std::atomic<qint64> sentSum { 0 };
+    QObject::connect(
+        &rig->server, &sim::SimServer::replySent, &rig->server,
+        [&](const QByteArray &bytes) {
+            if (bytes.size() == 13)
+                sentSum += qint32(quint32(quint8(bytes[6])) << 24 | quint32(quint8(bytes[7])) << 16
+                    | quint32(quint8(bytes[8])) << 8 | quint32(quint8(bytes[9])));
+        },
+        Qt::DirectConnection);
+
+    if (!rig->open(o, cfg.showChart))
+        return r;
+    Widget &w = *rig->window;
+    spin(300); // let the window settle before the clock starts
+    r.rssStartMiB = rssMiB();
+    r.heapStart = heapBytes();
+
+    Probe probe;
+    const CpuSample cpu0 = cpuSample();
+    const qint64 t0 = monoNs();
+    probe.start();
+    w.ui->button_continue->click();
+    // The window's own event loop runs the show, as in the program; a timer ends the run.
+    QEventLoop loop;
+    QTimer::singleShot(int(cfg.seconds * 1000), &loop, &QEventLoop::quit);
+    QTimer report;
+    qint64 lastCount = 0;
+    double lastAt = 0;
+    QObject::connect(&report, &QTimer::timeout, &loop, [&] {
+        const double at = double(monoNs() - t0) / 1e9;
+        const qint64 count = w.list_save_data.size();
+        std::printf("  %7.0f s  records %10lld  %6.1f/s  rss %7.1f MiB  load %s\n", at,
+            (long long)count, double(count - lastCount) / (at - lastAt), rssMiB(),
+            qPrintable(loadAverage()));
+        std::fflush(stdout);
+        lastCount = count;
+        lastAt = at;
+    });
+    if (cfg.reportEveryS > 0)
+        report.start(int(cfg.reportEveryS * 1000));
+    loop.exec();
+    report.stop();
+    w.ui->button_continue->click(); // the stop byte
+    const double runS = double(monoNs() - t0) / 1e9;
+    // Drain: the module stops at the stop byte; what is on its way still has to be recorded.
+    quint64 lastSent = ~0ULL;
+    qsizetype lastAppended = -1;
+    QElapsedTimer quiet;
+    quiet.start();
+    waitUntil(
+        [&] {
+            const quint64 sent = rig->server.counters().replies;
+            if (sent != lastSent || w.list_save_data.size() != lastAppended) {
+                lastSent = sent;
+                lastAppended = w.list_save_data.size();
+                quiet.restart();
+            }
+            return quiet.elapsed() >= 1000;
+        },
+        30000);
+    probe.stop();
+    const CpuSample cpu1 = cpuSample();
+
+    r.seconds = runS;
+    r.sent = rig->server.counters().replies;
+    r.appended = quint64(w.list_save_data.size());
+    r.lost = qint64(r.sent) - qint64(r.appended);
+    qint64 tableSum = 0;
+    for (const QList<QString> &record : std::as_const(w.list_save_data))
+        tableSum += record.value(2).toLongLong();
+    r.distancesMatch = tableSum == sentSum;
+    r.splitter = rig->workerCounters();
+    r.programCpuS = cpu1.programS - cpu0.programS;
+    r.guiCpuS = cpu1.guiS - cpu0.guiS;
+    r.workerCpuS = cpu1.workerS - cpu0.workerS;
+    r.timerCpuS = cpu1.timerS - cpu0.timerS;
+    r.moduleCpuS = cpu1.moduleS - cpu0.moduleS;
+    r.probeMs = probe.delaysMs();
+    r.rssEndMiB = rssMiB();
+    r.heapEnd = heapBytes();
+    r.logBlocks = w.ui->plainTextEdit_show_data->blockCount();
+    r.ok = true;
+    return r;
+}
+
+inline void printContinuous(const ContinuousConfig &cfg, const ContinuousResult &r)
+{
+    const double n = double(std::max<quint64>(1, r.appended));
+    std::printf("run:            %d baud, %s, %.1f s, chart panel %s\n", cfg.baud,
+        cfg.chunkMs > 0 ? qPrintable(QStringLiteral("%1 ms adapter chunks").arg(cfg.chunkMs))
+                        : "byte by byte",
+        r.seconds, cfg.showChart ? "shown" : "hidden");
+    std::printf("replies sent:   %llu   (wire limit %.0f/s)\n", (unsigned long long)r.sent,
+        wireLimit(cfg.baud));
+    std::printf("records:        %llu   lost %lld   distances %s\n", (unsigned long long)r.appended,
+        (long long)r.lost, r.distancesMatch ? "match" : "DIFFER");
+    std::printf("splitter:       accepted %lld  split %lld  joined %lld  dropped %lld\n",
+        (long long)r.splitter.accepted, (long long)r.splitter.split, (long long)r.splitter.joined,
+        (long long)r.splitter.dropped);
+    std::printf("replies/s:      %.1f\n", double(r.appended) / r.seconds);
+    std::printf("cpu per reply:  %.1f us program = GUI %.1f + serial worker %.1f + timers %.1f"
+                " + other %.1f; program %.0f%% of one core (virtual module %.1f us)\n",
+        r.programCpuS / n * 1e6, r.guiCpuS / n * 1e6, r.workerCpuS / n * 1e6, r.timerCpuS / n * 1e6,
+        (r.programCpuS - r.guiCpuS - r.workerCpuS - r.timerCpuS) / n * 1e6,
+        100.0 * r.programCpuS / r.seconds, r.moduleCpuS / n * 1e6);
+    std::printf("probe delay:    p50 %.2f ms  p99 %.2f ms  max %.2f ms  (%zu shots of 10 ms)\n",
+        percentile(r.probeMs, 0.5), percentile(r.probeMs, 0.99), maxOf(r.probeMs),
+        r.probeMs.size());
+    std::printf("memory:         rss %.1f -> %.1f MiB, heap +%.0f bytes/reply, log %lld lines\n",
+        r.rssStartMiB, r.rssEndMiB, (r.heapEnd - r.heapStart) / n, (long long)r.logBlocks);
+    std::printf("load average:   %s   debug messages %llu\n", qPrintable(loadAverage()),
+        (unsigned long long)g_debugMessages.load());
+}
+
+} // namespace benchrig

@@ -1,0 +1,190 @@
+// Log panel under load: the lines of each reply in order and colour, and repaints of log and
+// chart paced to frames while replies stream in.
+#include "ui_widget.h"
+#include "widget.h"
+
+#include "frames.h"
+
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextBlock>
+
+class TestWidgetLog : public QObject
+{
+    Q_OBJECT
+private slots:
+    void replyLines_data();
+    void replyLines();
+    void logRepaintsPacedAndResumed();
+    void chartReplotsPacedAndFinal();
+
+private:
+    static void receive(Widget &w, const QString &packed);
+    static void post(Widget &w, const QString &packed);
+    static QString measurement(int distance, int signal);
+    static QStringList blocks(const Widget &w);
+};
+
+void TestWidgetLog::receive(Widget &w, const QString &packed)
+{
+    QVERIFY(QMetaObject::invokeMethod(&w, "slot_receive_data_main_1", Q_ARG(QString, packed)));
+}
+
+// As the serial worker delivers a reply: queued, handled in a later pass of the event loop.
+void TestWidgetLog::post(Widget &w, const QString &packed)
+{
+    QVERIFY(QMetaObject::invokeMethod(
+        &w, "slot_receive_data_main_1", Qt::QueuedConnection, Q_ARG(QString, packed)));
+}
+
+QString TestWidgetLog::measurement(int distance, int signal)
+{
+    QByteArray f = QByteArray::fromHex("AA00002200");
+    f.append(char(0x03));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        f.append(char((quint32(distance) >> shift) & 0xFF));
+    f.append(char((signal >> 8) & 0xFF));
+    f.append(char(signal & 0xFF));
+    f.append(char(frames::sum8(f.constData() + 1, f.size() - 1)));
+    return frames::toPackedHex(f);
+}
+
+// Every block of the log as "red|" or "plain|" and its text, the clock masked; a red block
+// keeps its separator after a line separator.
+QStringList TestWidgetLog::blocks(const Widget &w)
+{
+    static const QRegularExpression clock(QStringLiteral("\\[\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d\\]"));
+    QStringList out;
+    const QTextDocument *doc = w.ui->plainTextEdit_show_data->document();
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        const bool red = b.begin() != b.end()
+            && b.begin().fragment().charFormat().foreground().color() == QColor(Qt::red);
+        QString text = b.text();
+        text.replace(clock, QStringLiteral("[t]"));
+        text.replace(QChar::LineSeparator, QLatin1Char('|'));
+        text.replace(QChar::Nbsp, QLatin1Char(' ')); // red lines keep their blanks this way
+        out << (red ? QStringLiteral("red|") : QStringLiteral("plain|")) + text;
+    }
+    return out;
+}
+
+void TestWidgetLog::replyLines_data()
+{
+    const QString sep(50, QLatin1Char('-'));
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QStringList>("replies");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("aa-measurement-echo-result-separator")
+        << 0 << QStringList { measurement(1234, 110) }
+        << QStringList { "plain|0  [t] Receive:AA 00 00 22 00 03 00 00 04 D2 00 6E 69",
+               "plain|0  [t] Measuring distance:1234mmSignal result：110", "plain|" + sep };
+    QTest::newRow("aa-module-error-echo-and-block-red")
+        << 0 << QStringList { "EE0000000001001213" }
+        << QStringList { "red|0  [t] Receive:EE 00 00 00 00 01 00 12 13",
+               "red|0  [t] error:0012|" + sep };
+    QTest::newRow("modbus-exception-plain-echo-then-red-block")
+        << 1 << QStringList { "0184020102" }
+        << QStringList { "plain|0  [t] Receive:01 84 02 01 02",
+               "red|0  [t] Modbus exception 02|" + sep };
+    QTest::newRow("too-short-reply-not-counted-then-measurement")
+        << 0 << QStringList { "00", measurement(7, 1) }
+        << QStringList { "plain|0  [t] Receive:00", "plain|" + sep,
+               "plain|0  [t] Receive:AA 00 00 22 00 03 00 00 00 07 00 01 2D",
+               "plain|0  [t] Measuring distance:7mmSignal result：1", "plain|" + sep };
+    QTest::newRow("error-between-measurements-keeps-places")
+        << 0 << QStringList { measurement(1, 1), "EE0000000001001213", measurement(2, 1) }
+        << QStringList { "plain|0  [t] Receive:AA 00 00 22 00 03 00 00 00 01 00 01 27",
+               "plain|0  [t] Measuring distance:1mmSignal result：1", "plain|" + sep,
+               "red|1  [t] Receive:EE 00 00 00 00 01 00 12 13", "red|1  [t] error:0012|" + sep,
+               "plain|2  [t] Receive:AA 00 00 22 00 03 00 00 00 02 00 01 28",
+               "plain|2  [t] Measuring distance:2mmSignal result：1", "plain|" + sep };
+}
+
+void TestWidgetLog::replyLines()
+{
+    QFETCH(int, mode);
+    QFETCH(QStringList, replies);
+    QFETCH(QStringList, expected);
+    Widget w;
+    w.ui->jiaoyan_mode->setCurrentIndex(mode);
+    for (const QString &reply : replies)
+        receive(w, reply);
+    QCOMPARE(blocks(w), expected);
+}
+
+void TestWidgetLog::logRepaintsPacedAndResumed()
+{
+    Widget w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QPlainTextEdit *log = w.ui->plainTextEdit_show_data;
+    // Counts the log's repaints and remembers how many lines the last one showed.
+    struct PaintWatch : QObject
+    {
+        QPlainTextEdit *log = nullptr;
+        int paints = 0;
+        int linesPainted = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::Paint) {
+                ++paints;
+                linesPainted = log->blockCount();
+            }
+            return false;
+        }
+    } watch;
+    watch.log = log;
+    log->viewport()->installEventFilter(&watch);
+
+    // A lone reply after a pause is shown at once.
+    receive(w, measurement(5, 1));
+    QTRY_COMPARE(watch.linesPainted, 3);
+    QTest::qWait(300);
+
+    // Replies one per pass of the event loop, as the worker delivers them at wire speed.
+    const int kReplies = 300;
+    watch.paints = 0;
+    for (int i = 0; i < kReplies; ++i) {
+        post(w, measurement(10 + i, 1));
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(w.list_save_data.size(), kReplies + 1);
+    QVERIFY2(watch.paints < kReplies / 3, qPrintable(QString::number(watch.paints)));
+    // The panel is not left frozen: the last lines are painted once the burst is over.
+    QTRY_COMPARE(watch.linesPainted, 3 * (kReplies + 1));
+    QVERIFY(log->updatesEnabled());
+}
+
+void TestWidgetLog::chartReplotsPacedAndFinal()
+{
+    Widget w;
+    w.show();
+    QTest::mouseClick(w.ui->button_paint_show, Qt::LeftButton);
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCustomPlot *plot = w.ui->widget_paint;
+    int replots = 0;
+    int pointsDrawn = 0;
+    connect(plot, &QCustomPlot::afterReplot, this, [&] {
+        ++replots;
+        pointsDrawn = w.curGraph->dataCount();
+    });
+
+    receive(w, measurement(5, 1));
+    QTRY_COMPARE(pointsDrawn, 1);
+    QTest::qWait(200);
+
+    const int kReplies = 300;
+    replots = 0;
+    for (int i = 0; i < kReplies; ++i) {
+        post(w, measurement(10 + i, 1));
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(w.curGraph->dataCount(), kReplies + 1);
+    QVERIFY2(replots < kReplies / 3, qPrintable(QString::number(replots)));
+    // The last point is drawn.
+    QTRY_COMPARE(pointsDrawn, kReplies + 1);
+    QCOMPARE(plot->xAxis->range().upper, double(kReplies));
+}
+
+QTEST_MAIN(TestWidgetLog)
+#include "tst_widget_log.moc"
