@@ -117,6 +117,36 @@ int fieldNumber(const QString &text)
     return text.toInt(nullptr, 10);
 }
 
+namespace {
+// A decimal integer as typed: optional sign, ASCII digits only, blanks around it ignored.
+std::optional<int> decimalField(const QString &text, int lowest, int highest)
+{
+    const QString t = text.trimmed();
+    qsizetype i = t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+')) ? 1 : 0;
+    if (i == t.size())
+        return std::nullopt;
+    for (; i < t.size(); ++i) {
+        if (t.at(i) < QLatin1Char('0') || t.at(i) > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    bool ok = false;
+    const int value = t.toInt(&ok, 10);
+    if (!ok || value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}
+} // namespace
+
+std::optional<int> offsetField(const QString &text)
+{
+    return decimalField(text, kOffsetMin, kOffsetMax);
+}
+
+std::optional<int> addressField(const QString &text)
+{
+    return decimalField(text, 0, 255);
+}
+
 QString hexByte(int value)
 {
     return QStringLiteral("%1").arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
@@ -185,6 +215,10 @@ constexpr WarningTexts kWarnings[] = {
         "This module does not support viewing module inclination" },
     { Warning::AddressOutOfRange, "无校验模式下模块地址必须在 0 到 127 之间", "警告：",
         "In no-check mode the module address must be 0 to 127" },
+    { Warning::OffsetInvalid, "偏移量必须是 -32768 到 65535 之间的整数 (mm)", "警告：",
+        "The offset must be a whole number of mm from -32768 to 65535" },
+    { Warning::AddressInvalid, "请输入 0 到 255 之间的模块地址", "警告：",
+        "Enter a module address from 0 to 255" },
 };
 
 const WarningTexts *findWarning(Warning warning)
