@@ -284,7 +284,9 @@ bool isPlausibleStartRaw(const quint8 *p, qsizetype r, int mode)
     } else {
         expected = 8;
     }
-    return r < expected;
+    // A byte count that makes the frame longer than any RTU frame can be is no frame start: it
+    // could never complete, only hold back the bytes after it.
+    return expected <= kRtuMaxLen && r < expected;
 }
 
 // A reply that passes as a whole although a complete frame of the length its own header implies
