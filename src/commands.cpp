@@ -118,10 +118,22 @@ int fieldNumber(const QString &text)
 }
 
 namespace {
-// A decimal integer as typed: optional sign, ASCII digits only, blanks around it ignored.
+bool isAsciiBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || (c >= QLatin1Char('\t') && c <= QLatin1Char('\r'));
+}
+
+// A decimal integer as typed: optional sign, ASCII digits only, ASCII blanks around it ignored
+// (as fieldNumber() ignores them: other blanks would pass here and be read as 0 there).
 std::optional<int> decimalField(const QString &text, int lowest, int highest)
 {
-    const QString t = text.trimmed();
+    qsizetype from = 0;
+    qsizetype to = text.size();
+    while (from < to && isAsciiBlank(text.at(from)))
+        ++from;
+    while (to > from && isAsciiBlank(text.at(to - 1)))
+        --to;
+    const QString t = text.mid(from, to - from);
     qsizetype i = t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+')) ? 1 : 0;
     if (i == t.size())
         return std::nullopt;

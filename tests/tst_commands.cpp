@@ -446,6 +446,10 @@ void TestCommands::addressField_data()
     QTest::newRow("negative-refused") << "-1" << -1;
     QTest::newRow("hex-prefix-refused") << "0x12" << -1;
     QTest::newRow("non-ascii-refused") << QString::fromUtf8("五") << -1;
+    QTest::newRow("tab-around-ignored") << "\t5\n" << 5;
+    // Found by fuzzing: the field reader takes only ASCII blanks, so nothing else may pass here.
+    QTest::newRow("ideographic-space-refused") << QString::fromUtf8("\u30005") << -1;
+    QTest::newRow("no-break-space-refused") << QString::fromUtf8("5\u00a0") << -1;
 }
 
 void TestCommands::addressField()
