@@ -101,37 +101,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         checkWellFormed(c, checkMode, commands::build(c, checkMode, raw));
     commands::aaChecksum(addressText);
 
-    // As the window reads them once checked: a frame carries exactly what the fields say.
-    const std::optional<int> address = commands::addressField(addressText);
+    // As the window sends them: a frame goes out only when the fields it reads pass their check,
+    // and then it carries exactly what the fields say.
+    const commands::FieldTexts texts { addressText, offsetText, oldText, newText };
     const std::optional<int> offset = commands::offsetField(offsetText);
-    const std::optional<int> oldAddress = commands::addressField(oldText);
-    const std::optional<int> newAddress = commands::addressField(newText);
-    if (offset)
+    if (offset) {
         FUZZ_CHECK(*offset >= commands::kOffsetMin && *offset <= commands::kOffsetMax);
-    if (!address || !offset || !oldAddress || !newAddress)
-        return 0;
-    FUZZ_CHECK(QString::number(*offset) == QString::number(offsetText.trimmed().toInt()));
-    commands::Inputs checked = raw;
-    checked.address = *address;
-    checked.modbusAddress = *address;
-    checked.offset = *offset;
-    checked.oldAddress = *oldAddress;
-    checked.newAddress = *newAddress;
+        FUZZ_CHECK(*offset == raw.offset);
+    }
     for (const Command c : kAll) {
-        const QByteArray f = checkWellFormed(c, checkMode, commands::build(c, checkMode, checked));
-        if (f.isEmpty() || (checkMode == 0 && c == Command::ContinuousStop))
+        const commands::Built built = commands::build(c, checkMode, raw);
+        if (!built.text || commands::fieldWarning(c, checkMode, texts) != commands::Warning::None)
             continue;
-        if (checkMode == 0) {
-            const int target = c == Command::SetAddress ? *oldAddress : *address;
-            FUZZ_CHECK((quint8(f.at(1)) & 0x7F) == target);
-        } else if (c != Command::SetOffset) {
-            const int target = c == Command::SetAddress ? *oldAddress : *address;
-            FUZZ_CHECK(quint8(f.at(0)) == target);
+        const QByteArray f = checkWellFormed(c, checkMode, built);
+        if (checkMode == 0 && c == Command::ContinuousStop)
+            continue;
+        const bool setAddress = c == Command::SetAddress;
+        const std::optional<int> target
+            = commands::addressField(setAddress ? oldText : addressText);
+        if (checkMode == 1 && c == Command::SetOffset) {
+            FUZZ_CHECK(quint8(f.at(0)) == 1);
+        } else {
+            FUZZ_CHECK(target.has_value());
+            FUZZ_CHECK(*target == (setAddress ? raw.oldAddress : raw.address));
+            if (checkMode == 0)
+                FUZZ_CHECK((quint8(f.at(1)) & 0x7F) == *target);
+            else
+                FUZZ_CHECK(quint8(f.at(0)) == *target);
         }
         if (c == Command::SetOffset)
-            FUZZ_CHECK(word(f, checkMode == 0 ? 6 : 4) == quint16(*offset & 0xFFFF));
-        if (c == Command::SetAddress)
-            FUZZ_CHECK(word(f, checkMode == 0 ? 6 : 4) == *newAddress);
+            FUZZ_CHECK(offset && word(f, checkMode == 0 ? 6 : 4) == quint16(*offset & 0xFFFF));
+        if (setAddress) {
+            const std::optional<int> newAddress = commands::addressField(newText);
+            FUZZ_CHECK(newAddress && word(f, checkMode == 0 ? 6 : 4) == *newAddress);
+        }
     }
     return 0;
 }

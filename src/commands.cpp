@@ -159,6 +159,34 @@ std::optional<int> addressField(const QString &text)
     return decimalField(text, 0, 255);
 }
 
+Warning fieldWarning(Command command, int checkMode, const FieldTexts &fields)
+{
+    if (checkMode != 0 && checkMode != 1)
+        return Warning::None;
+    switch (command) {
+    case Command::SetOffset:
+        if (!offsetField(fields.offset))
+            return Warning::OffsetInvalid;
+        // The Modbus offset write always goes to address 1.
+        if (checkMode == 1)
+            return Warning::None;
+        break;
+    case Command::SetAddress:
+        return addressField(fields.oldAddress) && addressField(fields.newAddress)
+            ? Warning::None
+            : Warning::AddressInvalid;
+    case Command::ContinuousStop:
+        return Warning::None;
+    case Command::MeasureMode:
+        if (checkMode == 0)
+            return Warning::None; // nothing is sent
+        break;
+    default:
+        break;
+    }
+    return addressField(fields.address) ? Warning::None : Warning::AddressInvalid;
+}
+
 QString hexByte(int value)
 {
     return QStringLiteral("%1").arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();

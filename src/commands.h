@@ -88,6 +88,22 @@ std::optional<int> offsetField(const QString &text);
  */
 std::optional<int> addressField(const QString &text);
 
+/** The texts of the window's fields that a command may read, as typed. */
+struct FieldTexts
+{
+    QString address; ///< lineEdit_address
+    QString offset; ///< lineEdit_set_measurement_offset
+    QString oldAddress; ///< lineEdit_old_address
+    QString newAddress; ///< lineEdit_new_address
+};
+
+/**
+ * @brief The warning for a field that @p command reads in @p checkMode and that holds no usable
+ * number (OffsetInvalid, AddressInvalid), or Warning::None. Fields the command does not read are
+ * not looked at.
+ */
+Warning fieldWarning(Command command, int checkMode, const FieldTexts &fields);
+
 /** @brief The low 8 bits of @p value as two upper-case hex digits ("05", "FF"). */
 QString hexByte(int value);
 

@@ -34,6 +34,8 @@ private slots:
     void offsetField();
     void addressField_data();
     void addressField();
+    void fieldWarning_data();
+    void fieldWarning();
     void hexByte_data();
     void hexByte();
     void baudRateEntry_data();
@@ -457,6 +459,50 @@ void TestCommands::addressField()
     QFETCH(QString, text);
     QFETCH(int, address);
     QCOMPARE(commands::addressField(text).value_or(-1), address);
+}
+
+void TestCommands::fieldWarning_data()
+{
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QStringList>("fields"); // address, offset, old address, new address
+    QTest::addColumn<Warning>("warning");
+    const QStringList sound = { "0", "-5", "1", "2" };
+    QTest::newRow("sound-fields-pass") << Command::SetOffset << 0 << sound << Warning::None;
+    QTest::newRow("aa-read-with-empty-address")
+        << Command::ReadVoltage << 0 << QStringList { "", "-5", "1", "2" }
+        << Warning::AddressInvalid;
+    QTest::newRow("modbus-measure-with-empty-address")
+        << Command::MeasureOnce << 1 << QStringList { "", "-5", "1", "2" }
+        << Warning::AddressInvalid;
+    QTest::newRow("offset-not-a-number")
+        << Command::SetOffset << 1 << QStringList { "1", "abc", "1", "2" }
+        << Warning::OffsetInvalid;
+    // The Modbus offset write goes to address 1 whatever the address field holds.
+    QTest::newRow("modbus-offset-ignores-address-field")
+        << Command::SetOffset << 1 << QStringList { "", "-5", "", "" } << Warning::None;
+    QTest::newRow("set-address-empty-new")
+        << Command::SetAddress << 0 << QStringList { "0", "0", "1", "" } << Warning::AddressInvalid;
+    QTest::newRow("set-address-ignores-address-field")
+        << Command::SetAddress << 1 << QStringList { "", "", "1", "2" } << Warning::None;
+    QTest::newRow("stop-byte-reads-no-field")
+        << Command::ContinuousStop << 0 << QStringList { "", "", "", "" } << Warning::None;
+    QTest::newRow("aa-speed-radio-sends-nothing")
+        << Command::MeasureMode << 0 << QStringList { "", "", "", "" } << Warning::None;
+    QTest::newRow("modbus-speed-radio-reads-address")
+        << Command::MeasureMode << 1 << QStringList { "", "", "", "" } << Warning::AddressInvalid;
+    QTest::newRow("other-check-mode-sends-nothing")
+        << Command::ReadVoltage << 2 << QStringList { "", "", "", "" } << Warning::None;
+}
+
+void TestCommands::fieldWarning()
+{
+    QFETCH(Command, command);
+    QFETCH(int, mode);
+    QFETCH(QStringList, fields);
+    QFETCH(Warning, warning);
+    const commands::FieldTexts texts { fields.at(0), fields.at(1), fields.at(2), fields.at(3) };
+    QCOMPARE(commands::fieldWarning(command, mode, texts), warning);
 }
 
 void TestCommands::hexByte_data()
