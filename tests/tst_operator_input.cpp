@@ -91,6 +91,8 @@ class TestOperatorInput : public QObject
 private slots:
     void fields_data();
     void fields();
+    void timedSendingOfARefusedTextWarnsOnce();
+    void timedSendingOfTenThousandDigitsEveryMillisecond();
 };
 
 void TestOperatorInput::fields_data()
@@ -278,6 +280,63 @@ void TestOperatorInput::fields()
         QVERIFY2(red.first().endsWith(input), qPrintable(red.first().right(40)));
     }
     QVERIFY(b.w.isEnabled());
+}
+
+void TestOperatorInput::timedSendingOfARefusedTextWarnsOnce()
+{
+    // Timed sending reads the text at every tick; a typo is reported once, not a thousand times a
+    // second, and sending resumes as soon as the text is valid again.
+    Bench b;
+    QVERIFY(b.open());
+    b.w.ui->checkBo_hex->setChecked(true);
+    Bench::enter(b.w.ui->lineEdit_send, QStringLiteral("AA 0G"));
+    Bench::enter(b.w.ui->lineEdit_dingshi_send, QStringLiteral("5"));
+    QTest::mouseClick(b.w.ui->checkBox_dingshi_send, Qt::LeftButton);
+    QVERIFY(b.w.timer_dingshi_send->isActive());
+    QTest::qWait(200);
+    QCOMPARE(b.redLines().size(), 1);
+    QVERIFY(b.line.isEmpty());
+    Bench::enter(b.w.ui->lineEdit_send, QStringLiteral("AA 01"));
+    QVERIFY(QTest::qWaitFor([&] { return b.line.size() >= 4; }, 3000));
+    QCOMPARE(b.line.left(2), hex("AA01"));
+    Bench::enter(b.w.ui->lineEdit_send, QStringLiteral("AA 0G"));
+    QTest::qWait(100);
+    QCOMPARE(b.redLines().size(), 2);
+    QTest::mouseClick(b.w.ui->checkBox_dingshi_send, Qt::LeftButton);
+    QVERIFY(!b.w.timer_dingshi_send->isActive());
+}
+
+void TestOperatorInput::timedSendingOfTenThousandDigitsEveryMillisecond()
+{
+    // The heaviest load an operator can ask for: 5,000 bytes every millisecond. The window keeps
+    // answering and stops at once when asked.
+    Bench b;
+    QVERIFY(b.open());
+    b.w.ui->checkBo_hex->setChecked(true);
+    Bench::enter(b.w.ui->lineEdit_send, QString(10000, QLatin1Char('5')));
+    Bench::enter(b.w.ui->lineEdit_dingshi_send, QStringLiteral("1"));
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longest = 0;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        longest = qMax(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    clock.start();
+    probe.start(10);
+    QTest::mouseClick(b.w.ui->checkBox_dingshi_send, Qt::LeftButton);
+    QTest::qWait(1000);
+    QTest::mouseClick(b.w.ui->checkBox_dingshi_send, Qt::LeftButton);
+    QVERIFY(!b.w.timer_dingshi_send->isActive());
+    QTest::qWait(100);
+    const int echoes = int(b.w.ui->plainTextEdit_show_data->blockCount());
+    QTest::qWait(300);
+    QCOMPARE(int(b.w.ui->plainTextEdit_show_data->blockCount()), echoes); // nothing queued up
+    qInfo("timed sending of 5000 bytes at 1 ms: %d frames echoed in 1 s, longest pause of the "
+          "window %lld ms",
+        echoes, longest);
+    QVERIFY2(longest < 1000, qPrintable(QString::number(longest)));
 }
 
 QTEST_MAIN(TestOperatorInput)
