@@ -117,6 +117,76 @@ int fieldNumber(const QString &text)
     return text.toInt(nullptr, 10);
 }
 
+namespace {
+bool isAsciiBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || (c >= QLatin1Char('\t') && c <= QLatin1Char('\r'));
+}
+
+// A decimal integer as typed: optional sign, ASCII digits only, ASCII blanks around it ignored
+// (as fieldNumber() ignores them: other blanks would pass here and be read as 0 there).
+std::optional<int> decimalField(const QString &text, int lowest, int highest)
+{
+    qsizetype from = 0;
+    qsizetype to = text.size();
+    while (from < to && isAsciiBlank(text.at(from)))
+        ++from;
+    while (to > from && isAsciiBlank(text.at(to - 1)))
+        --to;
+    const QString t = text.mid(from, to - from);
+    qsizetype i = t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+')) ? 1 : 0;
+    if (i == t.size())
+        return std::nullopt;
+    for (; i < t.size(); ++i) {
+        if (t.at(i) < QLatin1Char('0') || t.at(i) > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    bool ok = false;
+    const int value = t.toInt(&ok, 10);
+    if (!ok || value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}
+} // namespace
+
+std::optional<int> offsetField(const QString &text)
+{
+    return decimalField(text, kOffsetMin, kOffsetMax);
+}
+
+std::optional<int> addressField(const QString &text)
+{
+    return decimalField(text, 0, 255);
+}
+
+Warning fieldWarning(Command command, int checkMode, const FieldTexts &fields)
+{
+    if (checkMode != 0 && checkMode != 1)
+        return Warning::None;
+    switch (command) {
+    case Command::SetOffset:
+        if (!offsetField(fields.offset))
+            return Warning::OffsetInvalid;
+        // The Modbus offset write always goes to address 1.
+        if (checkMode == 1)
+            return Warning::None;
+        break;
+    case Command::SetAddress:
+        return addressField(fields.oldAddress) && addressField(fields.newAddress)
+            ? Warning::None
+            : Warning::AddressInvalid;
+    case Command::ContinuousStop:
+        return Warning::None;
+    case Command::MeasureMode:
+        if (checkMode == 0)
+            return Warning::None; // nothing is sent
+        break;
+    default:
+        break;
+    }
+    return addressField(fields.address) ? Warning::None : Warning::AddressInvalid;
+}
+
 QString hexByte(int value)
 {
     return QStringLiteral("%1").arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
@@ -185,6 +255,10 @@ constexpr WarningTexts kWarnings[] = {
         "This module does not support viewing module inclination" },
     { Warning::AddressOutOfRange, "无校验模式下模块地址必须在 0 到 127 之间", "警告：",
         "In no-check mode the module address must be 0 to 127" },
+    { Warning::OffsetInvalid, "偏移量必须是 -32768 到 65535 之间的整数 (mm)", "警告：",
+        "The offset must be a whole number of mm from -32768 to 65535" },
+    { Warning::AddressInvalid, "请输入 0 到 255 之间的模块地址", "警告：",
+        "Enter a module address from 0 to 255" },
 };
 
 const WarningTexts *findWarning(Warning warning)

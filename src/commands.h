@@ -37,6 +37,8 @@ enum class Warning {
     ContinuousNotAvailable, ///< continuous measurement in check mode 1
     AngleNotAvailable, ///< read tilt angle in check mode 0
     AddressOutOfRange, ///< a 0xAA frame would carry an address above 127 (or negative)
+    OffsetInvalid, ///< the offset field holds no number that 16 bits carry
+    AddressInvalid, ///< an address field is empty or holds no address
 };
 
 /** The window's values a frame may carry, read at the moment of the click. */
@@ -68,6 +70,39 @@ Built build(Command command, int checkMode, const Inputs &inputs);
 
 /** @brief A field's text read as a decimal int the way the window reads it: 0 when not a number. */
 int fieldNumber(const QString &text);
+
+/** Offsets a field may hold: what 16 bits carry, read signed or unsigned. */
+constexpr int kOffsetMin = -32768;
+constexpr int kOffsetMax = 65535;
+
+/**
+ * @brief The offset an operator typed: a decimal integer from kOffsetMin to kOffsetMax, an
+ * optional sign, blanks around it allowed. Nothing for empty text, other text or a number the
+ * 16-bit register cannot carry, so the window refuses instead of sending a made-up offset.
+ */
+std::optional<int> offsetField(const QString &text);
+
+/**
+ * @brief The address an operator typed: a decimal integer from 0 to 255 (leading zeros and blanks
+ * around it allowed). Nothing for empty or other text.
+ */
+std::optional<int> addressField(const QString &text);
+
+/** The texts of the window's fields that a command may read, as typed. */
+struct FieldTexts
+{
+    QString address; ///< lineEdit_address
+    QString offset; ///< lineEdit_set_measurement_offset
+    QString oldAddress; ///< lineEdit_old_address
+    QString newAddress; ///< lineEdit_new_address
+};
+
+/**
+ * @brief The warning for a field that @p command reads in @p checkMode and that holds no usable
+ * number (OffsetInvalid, AddressInvalid), or Warning::None. Fields the command does not read are
+ * not looked at.
+ */
+Warning fieldWarning(Command command, int checkMode, const FieldTexts &fields);
 
 /** @brief The low 8 bits of @p value as two upper-case hex digits ("05", "FF"). */
 QString hexByte(int value);

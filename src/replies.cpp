@@ -463,12 +463,13 @@ ChartRange applyDistance(int minY, int maxY, qint32 distance, int showNum, int j
     if (showNum > 20)
         range.xUpper = showNum;
     if (distance > maxY) {
-        // 10% headroom above the largest distance; a distance near the int
+        // 10% headroom above the largest distance; a distance near either int
         // limit would overflow the conversion, so the range stops there.
         const double top = 1.1 * double(distance);
         range.maxY = top >= double(std::numeric_limits<int>::max())
             ? std::numeric_limits<int>::max()
-            : int(top);
+            : top <= double(std::numeric_limits<int>::min()) ? std::numeric_limits<int>::min()
+                                                             : int(top);
     } else if (distance < minY) {
         range.minY = distance;
     }

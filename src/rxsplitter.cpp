@@ -58,6 +58,16 @@ qsizetype likelyAaLength(const quint8 *p, qsizetype avail)
     return avail >= 4 && !isMeasurementRegister(p[3]) ? kAaShort : kAaLong;
 }
 
+// Every 0xAA/0xEE reply of the module states its word count (bytes 4-5: 00 01 or 00 03), and its
+// length follows from it. A byte lost from the middle of a reply can leave the 8-bit sum right (a
+// lost 00 always does), but not the length, so a frame that contradicts its own count is damaged.
+bool contradictsWordCount(const quint8 *p, qsizetype len)
+{
+    if (len < 7 || p[4] != 0 || (p[5] != 1 && p[5] != 3))
+        return false;
+    return len != 7 + 2 * qsizetype(p[5]);
+}
+
 bool isKnownFunction(quint8 fc)
 {
     switch (fc & 0x7F) {
@@ -160,6 +170,8 @@ public:
             return false;
         if (m_mode == kModeSum8) {
             if (!isAaHeader(m_p[0]))
+                return false;
+            if (contradictsWordCount(m_p, len))
                 return false;
             // m_acc[k]: sum of bytes 1 .. k (the bytes between header and checksum when k = len-2)
             extendTo(len - 2);
@@ -284,7 +296,9 @@ bool isPlausibleStartRaw(const quint8 *p, qsizetype r, int mode)
     } else {
         expected = 8;
     }
-    return r < expected;
+    // A byte count that makes the frame longer than any RTU frame can be is no frame start: it
+    // could never complete, only hold back the bytes after it.
+    return expected <= kRtuMaxLen && r < expected;
 }
 
 // A reply that passes as a whole although a complete frame of the length its own header implies
@@ -307,7 +321,10 @@ bool holdsShorterFrame(const quint8 *p, qsizetype n, int mode)
 bool acceptsWhole(const QByteArray &reply, int mode)
 {
     if (mode == kModeSum8)
-        return reply.size() == 1 || frames::checkSum8Frame(reply);
+        return reply.size() == 1
+            || (frames::checkSum8Frame(reply)
+                && !contradictsWordCount(
+                    reinterpret_cast<const quint8 *>(reply.constData()), reply.size()));
     if (mode == kModeCrc)
         return frames::checkCrc(reply);
     return false;

@@ -16,7 +16,8 @@ constexpr qsizetype kStreamLimit = 512;
 
 /**
  * @brief The check that a whole gathered reply must pass: in mode 0 exactly one byte (taken
- * unchecked) or a 0xAA/0xEE header with the 8-bit sum of the middle bytes last; in mode 1 at least
+ * unchecked) or a 0xAA/0xEE header with the 8-bit sum of the middle bytes last, whose length
+ * agrees with the word count 1 or 3 it states in bytes 4-5 (9 or 13 bytes); in mode 1 at least
  * two bytes ending in the CRC-16 of the rest, low byte first. Any other mode accepts nothing.
  */
 bool acceptsWhole(const QByteArray &reply, int mode);

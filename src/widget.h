@@ -171,6 +171,10 @@ private:
     /// The hot-plug watcher has warned about the open port's removal; the worker's own
     /// report of the same loss must not bring a second box.
     bool port_loss_shown = false;
+    /// The custom command last refused as hex, so timed sending reports a typo only once.
+    QString refused_send_text;
+    /// A timed frame has gone to the worker and its echo has not come back yet.
+    bool timed_frame_in_flight = false;
     /// Monotonic twins of time_send/time_receive: the measuring time must not
     /// go negative across midnight or jump with clock changes.
     QElapsedTimer monotonic;
@@ -194,7 +198,7 @@ private:
     // widget_port.cpp
     QString portName() const;
     int portBaudRate() const;
-    QByteArray customCommandBytes(bool *ok);
+    QByteArray customCommandBytes(bool *ok, bool quietIfRepeated = false);
     void showSerialFailure(const QString &detail);
 
     // widget_commands.cpp

@@ -45,23 +45,34 @@ void Widget::sendCommand(const QString &hexText)
 
 bool Widget::runCommand(int command)
 {
+    commands::FieldTexts fields;
+    fields.address = ui->lineEdit_address->text();
+    fields.offset = ui->lineEdit_set_measurement_offset->text();
+    fields.oldAddress = ui->lineEdit_old_address->text();
+    fields.newAddress = ui->lineEdit_new_address->text();
     commands::Inputs in;
     in.address = address_index;
     in.modbusAddress = address_index_moudbus;
     in.measureMode = measure_mode;
-    in.offset = commands::fieldNumber(ui->lineEdit_set_measurement_offset->text());
-    in.oldAddress = commands::fieldNumber(ui->lineEdit_old_address->text());
-    in.newAddress = commands::fieldNumber(ui->lineEdit_new_address->text());
+    in.offset = commands::fieldNumber(fields.offset);
+    in.oldAddress = commands::fieldNumber(fields.oldAddress);
+    in.newAddress = commands::fieldNumber(fields.newAddress);
     in.baudCode = ui->botelv_Box_2->currentIndex();
-    const commands::Built built
-        = commands::build(Command(command), ui->jiaoyan_mode->currentIndex(), in);
+    const int checkMode = ui->jiaoyan_mode->currentIndex();
+    const commands::Built built = commands::build(Command(command), checkMode, in);
+    commands::Warning warning = built.warning;
     if (built.text) {
-        sendCommand(*built.text);
-        return true;
+        // A field that holds no usable number would otherwise go out as 0 (or as its low bits):
+        // a frame the operator never asked for.
+        warning = commands::fieldWarning(Command(command), checkMode, fields);
+        if (warning == commands::Warning::None) {
+            sendCommand(*built.text);
+            return true;
+        }
     }
-    if (built.warning != commands::Warning::None) {
-        QMessageBox box(QMessageBox::Warning, commands::warningTitle(built.warning, language),
-            commands::warningText(built.warning, language), QMessageBox::Ok, this);
+    if (warning != commands::Warning::None) {
+        QMessageBox box(QMessageBox::Warning, commands::warningTitle(warning, language),
+            commands::warningText(warning, language), QMessageBox::Ok, this);
         box.setDefaultButton(QMessageBox::NoButton);
         box.exec();
     }

@@ -110,7 +110,7 @@ void Widget::on_jiaoyan_mode_activated(int index)
     emit sig_jiaoyan_mode_chose(index);
 }
 
-QByteArray Widget::customCommandBytes(bool *ok)
+QByteArray Widget::customCommandBytes(bool *ok, bool quietIfRepeated)
 {
     const QString text = ui->lineEdit_send->text();
     *ok = true;
@@ -119,11 +119,15 @@ QByteArray Widget::customCommandBytes(bool *ok)
     // A typo in hex mode must not put unintended bytes on the line.
     if (!text.trimmed().isEmpty() && !frames::isStrictHexText(text)) {
         *ok = false;
-        appendRedLine((language == 0 ? QStringLiteral("不是有效的十六进制命令，未发送: ")
-                                     : QStringLiteral("Not valid hex, nothing sent: "))
-            + text);
+        // Timed sending reads the text at every tick: one line per typo, not one per tick.
+        if (!quietIfRepeated || text != refused_send_text)
+            appendRedLine((language == 0 ? QStringLiteral("不是有效的十六进制命令，未发送: ")
+                                         : QStringLiteral("Not valid hex, nothing sent: "))
+                + text);
+        refused_send_text = text;
         return {};
     }
+    refused_send_text.clear();
     return change_(text);
 }
 
@@ -137,14 +141,17 @@ void Widget::on_button_send_clicked()
 
 void Widget::slot_timer_dingshi_send()
 {
-    bool ok = false;
-    const QByteArray bytes = customCommandBytes(&ok);
-    if (ok) {
-        emit sig_send_data_main_1(bytes);
+    // A tick while the last timed frame has not come back from the worker is skipped: with a
+    // short period and a long command the ticks would otherwise queue up faster than the frames
+    // can be written and echoed, and the window would fall seconds behind.
+    if (timed_frame_in_flight)
         return;
+    bool ok = false;
+    const QByteArray bytes = customCommandBytes(&ok, true);
+    if (ok) {
+        timed_frame_in_flight = true;
+        emit sig_send_data_main_1(bytes);
     }
-    // Refused hex text would refuse again at every tick and flood the log: stop timed sending.
-    ui->checkBox_dingshi_send->setChecked(false);
 }
 
 void Widget::on_checkBox_dingshi_send_stateChanged(int arg1)
@@ -167,6 +174,7 @@ void Widget::on_checkBox_dingshi_send_stateChanged(int arg1)
 
 void Widget::slot_show_send_data(QByteArray string)
 {
+    timed_frame_in_flight = false;
     send_measure = frames::toPackedHex(string);
     appendLine(QString::number(show_num) + timeStamp()
         + (language == 0 ? QStringLiteral("发送:") : QStringLiteral("Send:"))

@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+#include <limits>
+
 using commands::Command;
 using commands::Inputs;
 using commands::Warning;
@@ -28,6 +30,12 @@ private slots:
     void offsetText();
     void fieldNumber_data();
     void fieldNumber();
+    void offsetField_data();
+    void offsetField();
+    void addressField_data();
+    void addressField();
+    void fieldWarning_data();
+    void fieldWarning();
     void hexByte_data();
     void hexByte();
     void baudRateEntry_data();
@@ -397,6 +405,106 @@ void TestCommands::fieldNumber()
     QCOMPARE(commands::fieldNumber(text), number);
 }
 
+void TestCommands::offsetField_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("offset"); // INT_MIN: refused
+    const int refused = std::numeric_limits<int>::min();
+    QTest::newRow("minus-5") << "-5" << -5;
+    QTest::newRow("plus-sign-and-blanks") << " +12 " << 12;
+    QTest::newRow("signed-16-bit-minimum") << "-32768" << -32768;
+    QTest::newRow("unsigned-16-bit-maximum") << "65535" << 65535;
+    QTest::newRow("40000-still-fits-16-bits") << "40000" << 40000;
+    QTest::newRow("empty-refused") << "" << refused;
+    QTest::newRow("blanks-only-refused") << "   " << refused;
+    QTest::newRow("sign-alone-refused") << "-" << refused;
+    QTest::newRow("letters-refused") << "abc" << refused;
+    QTest::newRow("trailing-letter-refused") << "12a" << refused;
+    QTest::newRow("decimal-point-refused") << "1.5" << refused;
+    QTest::newRow("65536-would-wrap-to-0-refused") << "65536" << refused;
+    QTest::newRow("minus-32769-refused") << "-32769" << refused;
+    QTest::newRow("beyond-int-refused") << "99999999999" << refused;
+    QTest::newRow("full-width-digits-refused") << QString::fromUtf8("１２") << refused;
+    QTest::newRow("ten-thousand-digits-refused") << QString(10000, QLatin1Char('9')) << refused;
+}
+
+void TestCommands::offsetField()
+{
+    QFETCH(QString, text);
+    QFETCH(int, offset);
+    const std::optional<int> value = commands::offsetField(text);
+    QCOMPARE(value.value_or(std::numeric_limits<int>::min()), offset);
+}
+
+void TestCommands::addressField_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("address"); // -1: refused
+    QTest::newRow("start-text-00") << "00" << 0;
+    QTest::newRow("leading-zeros") << "0127" << 127;
+    QTest::newRow("largest-byte") << "255" << 255;
+    QTest::newRow("empty-refused") << "" << -1;
+    QTest::newRow("256-refused") << "256" << -1;
+    QTest::newRow("negative-refused") << "-1" << -1;
+    QTest::newRow("hex-prefix-refused") << "0x12" << -1;
+    QTest::newRow("non-ascii-refused") << QString::fromUtf8("五") << -1;
+    QTest::newRow("tab-around-ignored") << "\t5\n" << 5;
+    // Found by fuzzing: the field reader takes only ASCII blanks, so nothing else may pass here.
+    QTest::newRow("ideographic-space-refused") << QString::fromUtf8("\u30005") << -1;
+    QTest::newRow("no-break-space-refused") << QString::fromUtf8("5\u00a0") << -1;
+}
+
+void TestCommands::addressField()
+{
+    QFETCH(QString, text);
+    QFETCH(int, address);
+    QCOMPARE(commands::addressField(text).value_or(-1), address);
+}
+
+void TestCommands::fieldWarning_data()
+{
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QStringList>("fields"); // address, offset, old address, new address
+    QTest::addColumn<Warning>("warning");
+    const QStringList sound = { "0", "-5", "1", "2" };
+    QTest::newRow("sound-fields-pass") << Command::SetOffset << 0 << sound << Warning::None;
+    QTest::newRow("aa-read-with-empty-address")
+        << Command::ReadVoltage << 0 << QStringList { "", "-5", "1", "2" }
+        << Warning::AddressInvalid;
+    QTest::newRow("modbus-measure-with-empty-address")
+        << Command::MeasureOnce << 1 << QStringList { "", "-5", "1", "2" }
+        << Warning::AddressInvalid;
+    QTest::newRow("offset-not-a-number")
+        << Command::SetOffset << 1 << QStringList { "1", "abc", "1", "2" }
+        << Warning::OffsetInvalid;
+    // The Modbus offset write goes to address 1 whatever the address field holds.
+    QTest::newRow("modbus-offset-ignores-address-field")
+        << Command::SetOffset << 1 << QStringList { "", "-5", "", "" } << Warning::None;
+    QTest::newRow("set-address-empty-new")
+        << Command::SetAddress << 0 << QStringList { "0", "0", "1", "" } << Warning::AddressInvalid;
+    QTest::newRow("set-address-ignores-address-field")
+        << Command::SetAddress << 1 << QStringList { "", "", "1", "2" } << Warning::None;
+    QTest::newRow("stop-byte-reads-no-field")
+        << Command::ContinuousStop << 0 << QStringList { "", "", "", "" } << Warning::None;
+    QTest::newRow("aa-speed-radio-sends-nothing")
+        << Command::MeasureMode << 0 << QStringList { "", "", "", "" } << Warning::None;
+    QTest::newRow("modbus-speed-radio-reads-address")
+        << Command::MeasureMode << 1 << QStringList { "", "", "", "" } << Warning::AddressInvalid;
+    QTest::newRow("other-check-mode-sends-nothing")
+        << Command::ReadVoltage << 2 << QStringList { "", "", "", "" } << Warning::None;
+}
+
+void TestCommands::fieldWarning()
+{
+    QFETCH(Command, command);
+    QFETCH(int, mode);
+    QFETCH(QStringList, fields);
+    QFETCH(Warning, warning);
+    const commands::FieldTexts texts { fields.at(0), fields.at(1), fields.at(2), fields.at(3) };
+    QCOMPARE(commands::fieldWarning(command, mode, texts), warning);
+}
+
 void TestCommands::hexByte_data()
 {
     QTest::addColumn<int>("value");
@@ -467,6 +575,13 @@ void TestCommands::warnings_data()
     QTest::newRow("address-english")
         << Warning::AddressOutOfRange << 1 << "In no-check mode the module address must be 0 to 127"
         << "warn:";
+    QTest::newRow("offset-invalid-english")
+        << Warning::OffsetInvalid << 1
+        << "The offset must be a whole number of mm from -32768 to 65535"
+        << "warn:";
+    QTest::newRow("address-invalid-chinese")
+        << Warning::AddressInvalid << 0 << QString::fromUtf8("请输入 0 到 255 之间的模块地址")
+        << QString::fromUtf8("警告：");
     QTest::newRow("none-has-no-box") << Warning::None << 1 << QString() << QString();
 }
 

@@ -417,10 +417,12 @@ void TestReplies::logBlocks_data()
         << "<font color='red'>12&nbsp; [09:15:02.318] 模块报错:000F<br>" + kDashes + "</font>";
     QTest::newRow("wire-characters-escaped")
         << int(Kind::ModuleError) << "error:<b>&"
-        << "<font color='red'>12&nbsp; [09:15:02.318] error:&lt;b&gt;&amp;<br>" + kDashes + "</font>";
+        << "<font color='red'>12&nbsp; [09:15:02.318] error:&lt;b&gt;&amp;<br>" + kDashes
+            + "</font>";
     QTest::newRow("exception-red-html")
         << int(Kind::ModbusException) << "Modbus exception 02"
-        << "<font color='red'>12&nbsp; [09:15:02.318] Modbus exception 02<br>" + kDashes + "</font>";
+        << "<font color='red'>12&nbsp; [09:15:02.318] Modbus exception 02<br>" + kDashes
+            + "</font>";
     QTest::newRow("separator-alone") << int(Kind::Separator) << "" << kDashes;
     QTest::newRow("nothing-is-empty") << int(Kind::Nothing) << ""
                                       << "";
@@ -517,6 +519,11 @@ void TestReplies::chart_data()
     QTest::newRow("int-max-stops-at-int-max")
         << 0 << 300 << std::numeric_limits<int>::max() << 1 << 0 << 0
         << std::numeric_limits<int>::max() << true << -1;
+    // Found by fuzzing: 1.1 x a distance near the int minimum lies outside int.
+    QTest::newRow("near-int-min-over-lower-max-stops-at-int-min")
+        << std::numeric_limits<int>::min() << std::numeric_limits<int>::min()
+        << std::numeric_limits<int>::min() + 1 << 1 << 0 << std::numeric_limits<int>::min()
+        << std::numeric_limits<int>::min() << true << -1;
 }
 
 void TestReplies::chart()

@@ -46,6 +46,8 @@ class TestRxSplitter : public QObject
 private slots:
     void acceptsWhole_data();
     void acceptsWhole();
+    void plausibleStart_data();
+    void plausibleStart();
     void completeReplyIsHandedUpAtOnce_data();
     void completeReplyIsHandedUpAtOnce();
     void feed_data();
@@ -76,6 +78,12 @@ void TestRxSplitter::acceptsWhole_data()
     QTest::newRow("single-byte-58-unchecked") << 0 << hex("58") << true;
     QTest::newRow("aa-two-bytes-sum-of-nothing") << 0 << hex("AA00") << true;
     QTest::newRow("aa-empty-refused") << 0 << QByteArray() << false;
+    // Found by the fault tests: the sum stays right when a 00 byte is lost, the length does not.
+    QTest::newRow("aa-measurement-without-its-7th-byte-refused")
+        << 0 << kMeasure.left(6) + kMeasure.mid(7) << false;
+    QTest::newRow("aa-one-word-reply-with-extra-00-refused")
+        << 0 << kVoltage.left(8) + hex("00") + kVoltage.right(1) << false;
+    QTest::newRow("aa-word-count-2-length-not-checked") << 0 << aa("80 00 0E 00 02 12 34") << true;
     QTest::newRow("modbus-crc-840a") << 1 << hex("010300000001840A") << true;
     QTest::newRow("modbus-crc-swapped-refused") << 1 << hex("0103000000010A84") << false;
     QTest::newRow("modbus-one-byte-refused") << 1 << hex("00") << false;
@@ -90,6 +98,38 @@ void TestRxSplitter::acceptsWhole()
     QFETCH(QByteArray, reply);
     QFETCH(bool, ok);
     QCOMPARE(rx::acceptsWhole(reply, mode), ok);
+}
+
+void TestRxSplitter::plausibleStart_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("plausible");
+    QTest::newRow("aa-first-5-bytes-of-measurement") << 0 << kMeasure.left(5) << true;
+    QTest::newRow("aa-whole-measurement-is-no-start") << 0 << kMeasure << false;
+    QTest::newRow("modbus-address-byte-alone") << 1 << hex("01") << true;
+    QTest::newRow("modbus-read-of-251-bytes-fits-256")
+        << 1 << hex("0103FB") + QByteArray(200, '\0') << true;
+    // Found by fuzzing: such a start was kept as a partial frame of up to 259 bytes.
+    QTest::newRow("modbus-read-of-255-bytes-cannot-fit")
+        << 1 << hex("0103FF") + QByteArray(10, '\0') << false;
+    QTest::newRow("modbus-read-of-252-bytes-cannot-fit")
+        << 1 << hex("0104FC") + QByteArray(250, '\0') << false;
+}
+
+void TestRxSplitter::plausibleStart()
+{
+    QFETCH(int, mode);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, plausible);
+    QCOMPARE(rx::isPlausibleStart(bytes, mode), plausible);
+    // A partial frame waits whole for its rest; what is no frame start is not kept with it.
+    rx::Splitter splitter(mode);
+    splitter.feed(bytes, 0);
+    if (plausible)
+        QCOMPARE(splitter.tail(), bytes);
+    else
+        QVERIFY(splitter.tail().size() < bytes.size());
 }
 
 void TestRxSplitter::completeReplyIsHandedUpAtOnce_data()
@@ -194,6 +234,12 @@ void TestRxSplitter::feed_data()
     QTest::newRow("aa-stale-fragment-then-whole-reply")
         << 0 << QByteArrayList { hex("AA8000"), kVoltage } << QList<int> { 0, 30 }
         << QByteArrayList { kVoltage } << 3;
+    QTest::newRow("aa-lost-00-byte-reply-dropped-next-kept")
+        << 0 << QByteArrayList { kMeasure.left(6) + kMeasure.mid(7), kMeasure2 }
+        << QList<int> { 0, 20 } << QByteArrayList { kMeasure2 } << 12;
+    QTest::newRow("aa-lost-00-byte-reply-merged-with-next")
+        << 0 << QByteArrayList { kMeasure.left(6) + kMeasure.mid(7) + kMeasure2 }
+        << QList<int> { 0 } << QByteArrayList { kMeasure2 } << 12;
     QTest::newRow("aa-corrupted-first-of-two-keeps-second")
         << 0 << QByteArrayList { flipped(kVoltage, 6) + kMeasure } << QList<int> { 0 }
         << QByteArrayList { kMeasure } << 9;
