@@ -60,6 +60,8 @@ Widget::Widget(QWidget *parent)
     for (int i = 1; i <= 11; ++i)
         ui->comboBox_mokuai_choose->addItem(QStringLiteral("RM%1").arg(i, 2, 10, QLatin1Char('0')));
     ui->plainTextEdit_show_data->setReadOnly(true);
+    // Hours of replies would fill the memory with log lines; the table keeps every measurement.
+    ui->plainTextEdit_show_data->setMaximumBlockCount(kLogLineLimit);
     log_frame_timer.setSingleShot(true);
     connect(&log_frame_timer, &QTimer::timeout, this, &Widget::showLogFrame);
     setWindowTitle(QStringLiteral("Tovandrix"));

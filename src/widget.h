@@ -36,6 +36,9 @@ class Widget : public QWidget
     Q_OBJECT
 
 public:
+    /// The log panel keeps this many newest lines; the result table and the chart keep all.
+    static constexpr int kLogLineLimit = 200000;
+
     // widget.cpp: construction, wiring and shutdown
     explicit Widget(QWidget *parent = nullptr);
     ~Widget() override;
@@ -189,6 +192,7 @@ private:
     QString reply_clock;
     /// While lines stream in, the log is repainted once per frame instead of once per line.
     QTimer log_frame_timer;
+    bool log_trim_noticed = false; ///< the notice that old lines go has been written
 
     // widget_chart.cpp: replots at most once per frame, less often when a replot gets dear
     QTimer chart_frame_timer;

@@ -50,6 +50,16 @@ void Widget::writeLog(const QList<std::pair<QString, bool>> &lines)
         return;
     QPlainTextEdit *log = ui->plainTextEdit_show_data;
     paceLogPaint();
+    if (!log_trim_noticed && log->blockCount() >= kLogLineLimit) {
+        log_trim_noticed = true;
+        log->appendPlainText(language == 0
+                ? QStringLiteral(
+                    "日志只保留最新的 %1 行，更早的行从这里起被删除；结果表保留全部测量数据。")
+                      .arg(kLogLineLimit)
+                : QStringLiteral("The log keeps the newest %1 lines: older lines are removed from "
+                                 "here on. The result table keeps every measurement.")
+                      .arg(kLogLineLimit));
+    }
     // Every append lays out the line before it, so neighbouring plain lines go in together.
     QString plain;
     for (const auto &[text, html] : lines) {
@@ -128,8 +138,19 @@ void Widget::showResult(const replies::Result &result)
     const QString block = replies::logBlock(result, show_num, replyClock());
     if (!block.isEmpty())
         appendLog(block, result.isRed());
-    if (!result.record.isEmpty())
-        list_save_data.append(result.record);
+    if (!result.record.isEmpty()) {
+        QList<QString> record = result.record;
+        // Mode, signal and empty columns mostly repeat from one record to the next: the texts
+        // are shared instead of held once per record, which adds up over hours of replies.
+        if (!list_save_data.isEmpty()) {
+            const QList<QString> &last = list_save_data.constLast();
+            for (qsizetype i = 0; i < record.size() && i < last.size(); ++i) {
+                if (record.at(i) == last.at(i))
+                    record[i] = last.at(i);
+            }
+        }
+        list_save_data.append(std::move(record));
+    }
     if (result.chartDistance)
         addChartPoint(*result.chartDistance);
     if (result.newAddressIndex)
@@ -193,5 +214,6 @@ void Widget::on_button_clear_show_clicked()
     replotChart(QCustomPlot::rpRefreshHint);
     ui->plainTextEdit_show_data->clear();
     ui->plainTextEdit_show_data->setUpdatesEnabled(true);
+    log_trim_noticed = false;
     show_num = 0;
 }

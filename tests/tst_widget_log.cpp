@@ -1,5 +1,5 @@
-// Log panel under load: the lines of each reply in order and colour, and repaints of log and
-// chart paced to frames while replies stream in.
+// Log panel under load: the lines of each reply in order and colour, the line limit with its
+// notice, and repaints of log and chart paced to frames while replies stream in.
 #include "ui_widget.h"
 #include "widget.h"
 
@@ -15,6 +15,7 @@ class TestWidgetLog : public QObject
 private slots:
     void replyLines_data();
     void replyLines();
+    void lineLimitKeepsNewestLines();
     void logRepaintsPacedAndResumed();
     void chartReplotsPacedAndFinal();
 
@@ -110,6 +111,45 @@ void TestWidgetLog::replyLines()
     for (const QString &reply : replies)
         receive(w, reply);
     QCOMPARE(blocks(w), expected);
+}
+
+void TestWidgetLog::lineLimitKeepsNewestLines()
+{
+    Widget w;
+    QPlainTextEdit *log = w.ui->plainTextEdit_show_data;
+    // One line short of the limit, in one go.
+    log->appendPlainText(
+        QStringLiteral("old\n").repeated(Widget::kLogLineLimit - 2) + QStringLiteral("last old"));
+    QCOMPARE(log->blockCount(), Widget::kLogLineLimit - 1);
+
+    auto notices = [log] {
+        return int(log->toPlainText().count(
+            QStringLiteral("The log keeps the newest %1 lines").arg(Widget::kLogLineLimit)));
+    };
+    receive(w, measurement(100, 1)); // three lines: the oldest two go, no notice yet
+    QCOMPARE(log->blockCount(), Widget::kLogLineLimit);
+    QCOMPARE(notices(), 0);
+    receive(w, measurement(200, 1));
+    receive(w, measurement(300, 1));
+    QCOMPARE(log->blockCount(), Widget::kLogLineLimit);
+    QCOMPARE(notices(), 1);
+    // The notice stands where the dropping began, before the lines of the second reply.
+    const QStringList lines = log->toPlainText().split(QLatin1Char('\n'));
+    const QStringList tail = lines.mid(lines.size() - 7);
+    QVERIFY(tail.at(0).startsWith(QStringLiteral("The log keeps the newest")));
+    QVERIFY(tail.at(2).endsWith(QStringLiteral("Measuring distance:200mmSignal result：1")));
+    QVERIFY(tail.at(5).endsWith(QStringLiteral("Measuring distance:300mmSignal result：1")));
+    // The table and the chart keep every measurement.
+    QCOMPARE(w.list_save_data.size(), 3);
+    QCOMPARE(w.curGraph->dataCount(), 3);
+
+    // A cleared log starts afresh: a full one later says so again.
+    QTest::mouseClick(w.ui->button_clear_show, Qt::LeftButton);
+    log->appendPlainText(
+        QStringLiteral("old\n").repeated(Widget::kLogLineLimit - 1) + QStringLiteral("last old"));
+    receive(w, measurement(400, 1));
+    QCOMPARE(notices(), 1);
+    QCOMPARE(log->blockCount(), Widget::kLogLineLimit);
 }
 
 void TestWidgetLog::logRepaintsPacedAndResumed()
