@@ -321,6 +321,8 @@ struct ContinuousResult
     qint64 lost = 0;
     bool distancesMatch = false;
     rx::Counters splitter;
+    int moduleStalls = 0; ///< gaps over kTailLifeMs between two replies of the simulator
+    double longestGapMs = 0;
     double programCpuS = 0;
     double guiCpuS = 0;
     double workerCpuS = 0;
@@ -360,10 +362,25 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
     }
 
     // Every distance that leaves the module is summed in its thread; the table is summed after.
+    // The module's thread also notes when it was not run for longer than the worker keeps a
+    // partial reply: on a crowded machine the simulator can stall in the middle of a reply,
+    // which a real module never does, and the program then rightly drops that reply.
     std::atomic<qint64> sentSum { 0 };
+    std::atomic<int> stalls { 0 };
+    std::atomic<qint64> longestGapNs { 0 };
+    qint64 lastSentNs = 0;
     QObject::connect(
         &rig->server, &sim::SimServer::replySent, &rig->server,
         [&](const QByteArray &bytes) {
+            const qint64 now = monoNs();
+            if (lastSentNs > 0) {
+                const qint64 gap = now - lastSentNs;
+                if (gap > rx::kTailLifeMs * 1000000)
+                    ++stalls;
+                if (gap > longestGapNs)
+                    longestGapNs = gap;
+            }
+            lastSentNs = now;
             if (bytes.size() == 13)
                 sentSum += qint32(quint32(quint8(bytes[6])) << 24 | quint32(quint8(bytes[7])) << 16
                     | quint32(quint8(bytes[8])) << 8 | quint32(quint8(bytes[9])));
@@ -432,6 +449,8 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
         tableSum += record.value(2).toLongLong();
     r.distancesMatch = tableSum == sentSum;
     r.splitter = rig->workerCounters();
+    r.moduleStalls = stalls;
+    r.longestGapMs = double(longestGapNs) / 1e6;
     r.programCpuS = cpu1.programS - cpu0.programS;
     r.guiCpuS = cpu1.guiS - cpu0.guiS;
     r.workerCpuS = cpu1.workerS - cpu0.workerS;
@@ -456,6 +475,8 @@ inline void printContinuous(const ContinuousConfig &cfg, const ContinuousResult 
         wireLimit(cfg.baud));
     std::printf("records:        %llu   lost %lld   distances %s\n", (unsigned long long)r.appended,
         (long long)r.lost, r.distancesMatch ? "match" : "DIFFER");
+    std::printf("module stalls:  %d over %lld ms (longest gap between two replies %.1f ms)\n",
+        r.moduleStalls, (long long)rx::kTailLifeMs, r.longestGapMs);
     std::printf("splitter:       accepted %lld  split %lld  joined %lld  dropped %lld\n",
         (long long)r.splitter.accepted, (long long)r.splitter.split, (long long)r.splitter.joined,
         (long long)r.splitter.dropped);
@@ -472,6 +493,12 @@ inline void printContinuous(const ContinuousConfig &cfg, const ContinuousResult 
         r.rssStartMiB, r.rssEndMiB, (r.heapEnd - r.heapStart) / n, (long long)r.logBlocks);
     std::printf("load average:   %s   debug messages %llu\n", qPrintable(loadAverage()),
         (unsigned long long)g_debugMessages.load());
+    if (r.lost > 0) {
+        std::printf("note:           a reply cut by a pause of more than %lld ms on the line is "
+                    "dropped by design; pauses come from the simulator's thread or the kernel's "
+                    "terminal work not being run on a crowded machine (see module stalls)\n",
+            (long long)rx::kTailLifeMs);
+    }
 }
 
 } // namespace benchrig
