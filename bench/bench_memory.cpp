@@ -82,7 +82,7 @@ int main(int argc, char **argv)
 
     // Everything but the log grows with the replies; the log stops at its line limit.
     const double n = hours * 3600.0 * rate;
-    const double linesPerReply = double(logLines) / replies;
+    const double linesPerReply = r.linesPerReply > 0 ? r.linesPerReply : double(logLines) / replies;
     const double logLinesThen = std::min(n * linesPerReply, double(Widget::kLogLineLimit));
     const double logThen = logLinesThen * log / logLines;
     const double estimate = r.rssStartMiB * 1048576.0 + n * (table + chart) / replies + logThen

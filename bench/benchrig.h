@@ -183,9 +183,17 @@ inline CpuSample cpuSample()
     return s;
 }
 
+inline qint64 threadCpuNs()
+{
+    timespec t {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 /**
  * Delay of a 10 ms single-shot timer in the GUI thread, re-armed at every shot: how long an
- * operator's click would wait for the window to react.
+ * operator's click would wait for the window to react. Beside each delay it notes how much of
+ * the wait the GUI thread spent running; the rest it waited for a core (other programs).
  */
 class Probe : public QObject
 {
@@ -196,25 +204,32 @@ public:
         m_timer.setSingleShot(true);
         m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
-            m_delaysMs.push_back(double(monoNs() - m_armedNs) / 1e6 - m_periodMs);
+            const double waited = double(monoNs() - m_armedNs) / 1e6;
+            const double ran = double(threadCpuNs() - m_armedCpuNs) / 1e6;
+            m_delaysMs.push_back(waited - m_periodMs);
+            m_busyMs.push_back(std::min(ran, std::max(0.0, waited - m_periodMs)));
             arm();
         });
     }
     void start() { arm(); }
     void stop() { m_timer.stop(); }
-    void clear() { m_delaysMs.clear(); }
     const std::vector<double> &delaysMs() const { return m_delaysMs; }
+    /** @brief Per shot: the part of the delay the GUI thread was running (at most the delay). */
+    const std::vector<double> &busyMs() const { return m_busyMs; }
 
 private:
     void arm()
     {
         m_armedNs = monoNs();
+        m_armedCpuNs = threadCpuNs();
         m_timer.start(m_periodMs);
     }
     QTimer m_timer;
     int m_periodMs;
     qint64 m_armedNs = 0;
+    qint64 m_armedCpuNs = 0;
     std::vector<double> m_delaysMs;
+    std::vector<double> m_busyMs;
 };
 
 /** Debug messages are counted, not printed: 880 lines a second would time the terminal. */
@@ -329,6 +344,8 @@ struct ContinuousResult
     double timerCpuS = 0;
     double moduleCpuS = 0;
     std::vector<double> probeMs;
+    std::vector<double> probeBusyMs;
+    double linesPerReply = 0; ///< log lines per reply, seen before the log reached its limit
     double rssStartMiB = 0;
     double rssEndMiB = 0;
     double heapStart = 0;
@@ -394,6 +411,17 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
     r.rssStartMiB = rssMiB();
     r.heapStart = heapBytes();
 
+    // Lines per reply, noted once before the log can reach its limit.
+    QMetaObject::Connection linesProbe;
+    auto noteLines = [&] {
+        const qsizetype n = w.list_save_data.size();
+        if (n >= 1000 && r.linesPerReply == 0) {
+            r.linesPerReply = double(w.ui->plainTextEdit_show_data->blockCount()) / double(n);
+            QObject::disconnect(linesProbe);
+        }
+    };
+    linesProbe = QObject::connect(&w, &Widget::sig_jiexi_data_eng, &w, noteLines);
+
     Probe probe;
     const CpuSample cpu0 = cpuSample();
     const qint64 t0 = monoNs();
@@ -457,6 +485,7 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
     r.timerCpuS = cpu1.timerS - cpu0.timerS;
     r.moduleCpuS = cpu1.moduleS - cpu0.moduleS;
     r.probeMs = probe.delaysMs();
+    r.probeBusyMs = probe.busyMs();
     r.rssEndMiB = rssMiB();
     r.heapEnd = heapBytes();
     r.logBlocks = w.ui->plainTextEdit_show_data->blockCount();
@@ -489,6 +518,12 @@ inline void printContinuous(const ContinuousConfig &cfg, const ContinuousResult 
     std::printf("probe delay:    p50 %.2f ms  p99 %.2f ms  max %.2f ms  (%zu shots of 10 ms)\n",
         percentile(r.probeMs, 0.5), percentile(r.probeMs, 0.99), maxOf(r.probeMs),
         r.probeMs.size());
+    const size_t worst
+        = size_t(std::max_element(r.probeMs.begin(), r.probeMs.end()) - r.probeMs.begin());
+    std::printf("  GUI running:  p50 %.2f ms  p99 %.2f ms  max %.2f ms  (the rest of a delay it "
+                "waited for a core; %.2f ms of the longest delay)\n",
+        percentile(r.probeBusyMs, 0.5), percentile(r.probeBusyMs, 0.99), maxOf(r.probeBusyMs),
+        r.probeBusyMs.empty() ? 0.0 : r.probeBusyMs[worst]);
     std::printf("memory:         rss %.1f -> %.1f MiB, heap +%.0f bytes/reply, log %lld lines\n",
         r.rssStartMiB, r.rssEndMiB, (r.heapEnd - r.heapStart) / n, (long long)r.logBlocks);
     std::printf("load average:   %s   debug messages %llu\n", qPrintable(loadAverage()),
