@@ -156,19 +156,28 @@ struct CpuSample
     double timerS = 0; ///< the periodic timers' threads
 };
 
+/** @brief Thread ids of this process. */
+inline QStringList taskIds()
+{
+    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+/** The virtual module's thread: the one that SimServer::start() added (see Rig::open). */
+inline QString g_moduleTid;
+
 inline CpuSample cpuSample()
 {
     CpuSample s;
     const QString self = QString::number(getpid());
     const QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString &tid : taskIds()) {
         QFile stat(tasks.filePath(tid + QStringLiteral("/schedstat")));
         QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
         if (!stat.open(QIODevice::ReadOnly) || !comm.open(QIODevice::ReadOnly))
             continue;
         const double seconds = stat.readAll().split(' ').value(0).toDouble() / 1e9;
         const QByteArray name = comm.readAll().trimmed();
-        if (name == "virtual module") {
+        if (tid == g_moduleTid) {
             s.moduleS += seconds;
             continue;
         }
@@ -281,9 +290,14 @@ public:
 
     bool open(const sim::ServerOptions &options, bool showChart)
     {
+        const QStringList before = taskIds();
         if (!server.start(options)) {
             std::fprintf(stderr, "virtual module failed: %s\n", qPrintable(server.errorString()));
             return false;
+        }
+        for (const QString &tid : taskIds()) {
+            if (!before.contains(tid))
+                g_moduleTid = tid;
         }
         window = std::make_unique<Widget>();
         Widget &w = *window;
