@@ -113,7 +113,6 @@ public:
         if (m_thread)
             m_thread->wait();
     }
-    bool finished() const { return m_thread && m_thread->isFinished(); }
 
 private:
     Body m_body;
