@@ -6,12 +6,12 @@
 #include "frames.h"
 #include "mytimer.h"
 #include "save_file.h"
+#include "shadoweffect.h"
 #include "thread_1.h"
 
 #include <QButtonGroup>
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QGraphicsDropShadowEffect>
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QSerialPort>
@@ -44,7 +44,7 @@ Widget::Widget(QWidget *parent)
             ui->widget_34, ui->widget_7, static_cast<QWidget *>(ui->plainTextEdit_show_data),
             static_cast<QWidget *>(ui->label_10), static_cast<QWidget *>(ui->label_11),
             static_cast<QWidget *>(ui->label_6) }) {
-        auto *shadow = new QGraphicsDropShadowEffect(w);
+        auto *shadow = new ShadowEffect(w);
         shadow->setOffset(1, 1);
         shadow->setColor(QColor(QStringLiteral("#000000")));
         shadow->setBlurRadius(5);
