@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QString>
+#include <QTextCursor>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
@@ -193,6 +194,8 @@ private:
     /// While lines stream in, the log is repainted once per frame instead of once per line.
     QTimer log_frame_timer;
     bool log_trim_noticed = false; ///< the notice that old lines go has been written
+    /// Start of the first log line whose layout may still be kept; the lines before it keep none.
+    QTextCursor log_layout_mark;
 
     // widget_chart.cpp: replots at most once per frame, less often when a replot gets dear
     QTimer chart_frame_timer;
@@ -216,6 +219,7 @@ private:
     void writeLog(const QList<std::pair<QString, bool>> &lines);
     void paceLogPaint();
     void showLogFrame();
+    void forgetOldLogLayouts();
     QString replyClock() const;
     QString timeStamp() const;
     replies::ModbusContext replyContext() const;

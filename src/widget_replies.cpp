@@ -7,11 +7,15 @@
 #include "replies.h"
 
 #include <QDebug>
+#include <QTextBlock>
 
 namespace {
 // Ten repaints a second keep a streaming log moving smoothly; each repaint of the shadowed panel
 // costs milliseconds, so one per line would take the whole GUI thread at wire speed.
 constexpr int kLogFrameMs = 100;
+// Lines this far above the first one shown keep their layout, so scrolling back a little finds
+// them laid out.
+constexpr int kLogLayoutMargin = 200;
 } // namespace
 
 QString Widget::timeStamp() const
@@ -88,10 +92,34 @@ void Widget::paceLogPaint()
 void Widget::showLogFrame()
 {
     QPlainTextEdit *log = ui->plainTextEdit_show_data;
+    forgetOldLogLayouts();
     if (log->updatesEnabled())
         return; // nothing written during the frame: the stream has paused
     log->setUpdatesEnabled(true);
     log_frame_timer.start(kLogFrameMs);
+}
+
+void Widget::forgetOldLogLayouts()
+{
+    // Every line painted once keeps its layout, which costs more memory than its text, and
+    // whenever the widest line leaves the top of a full log Qt measures every kept layout again.
+    // Lines scrolled well out of sight give theirs up; Qt lays a line out again when it is shown.
+    QPlainTextEdit *log = ui->plainTextEdit_show_data;
+    QTextDocument *doc = log->document();
+    if (log_layout_mark.isNull() || log_layout_mark.document() != doc)
+        log_layout_mark = QTextCursor(doc);
+    const int shownFrom = log->cursorForPosition(QPoint(0, 0)).blockNumber();
+    const QTextBlock keepFrom = doc->findBlockByNumber(shownFrom - kLogLayoutMargin);
+    if (!keepFrom.isValid())
+        return;
+    // The mark is a cursor, so it stays on its line as lines are added and removed; when its
+    // line is dropped from the top it moves to the new first line.
+    const int stop = keepFrom.blockNumber();
+    QTextBlock b = log_layout_mark.block();
+    for (int n = b.blockNumber(); b.isValid() && n < stop; b = b.next(), ++n)
+        b.clearLayout();
+    if (keepFrom.position() > log_layout_mark.position())
+        log_layout_mark.setPosition(keepFrom.position());
 }
 
 void Widget::slot_receive_data_main_1(QString data)

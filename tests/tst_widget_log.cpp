@@ -6,6 +6,7 @@
 #include "frames.h"
 
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 
@@ -17,6 +18,7 @@ private slots:
     void replyLines();
     void lineLimitKeepsNewestLines();
     void logRepaintsPacedAndResumed();
+    void linesOutOfSightGiveUpTheirLayout();
     void chartReplotsPacedAndFinal();
 
 private:
@@ -193,6 +195,39 @@ void TestWidgetLog::logRepaintsPacedAndResumed()
     // The panel is not left frozen: the last lines are painted once the burst is over.
     QTRY_COMPARE(watch.linesPainted, 3 * (kReplies + 1));
     QVERIFY(log->updatesEnabled());
+}
+
+void TestWidgetLog::linesOutOfSightGiveUpTheirLayout()
+{
+    Widget w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QPlainTextEdit *log = w.ui->plainTextEdit_show_data;
+    auto laidOut = [log](int blockNumber) {
+        return log->document()->findBlockByNumber(blockNumber).layout()->lineCount() > 0;
+    };
+    // A stream of replies, each painted while it is the newest.
+    const int kReplies = 400;
+    for (int i = 0; i < kReplies; ++i) {
+        receive(w, measurement(10 + i, 1));
+        QTest::qWait(1);
+    }
+    QTRY_VERIFY(log->updatesEnabled());
+    QTest::qWait(250); // a frame or two
+    // (The first line may stay laid out: the panel's own text cursor stands there.)
+    QTRY_VERIFY(!laidOut(10));
+    const int last = log->blockCount() - 1;
+    QCOMPARE(last + 1, 3 * kReplies);
+    QVERIFY(laidOut(last));
+    // The text stays whole, and scrolling back shows the first lines laid out again.
+    QVERIFY(log->document()->findBlockByNumber(0).text().contains(QStringLiteral("AA 00 00 22")));
+    log->verticalScrollBar()->setValue(0);
+    QTRY_VERIFY(laidOut(10));
+    QCOMPARE(log->cursorForPosition(QPoint(0, 0)).blockNumber(), 0);
+    // What is shown keeps its layout while new lines arrive below.
+    receive(w, measurement(5000, 1));
+    QTest::qWait(250);
+    QVERIFY(laidOut(10));
 }
 
 void TestWidgetLog::chartReplotsPacedAndFinal()
