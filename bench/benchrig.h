@@ -339,6 +339,7 @@ struct ContinuousConfig
     double seconds = 60;
     double reportEveryS = 0; ///< progress lines (0: none)
     bool showChart = true;
+    bool english = false; ///< the window starts in Chinese
 };
 
 struct ContinuousResult
@@ -421,6 +422,8 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
     if (!rig->open(o, cfg.showChart))
         return r;
     Widget &w = *rig->window;
+    if (cfg.english)
+        w.ui->button_Language->click();
     spin(300); // let the window settle before the clock starts
     r.rssStartMiB = rssMiB();
     r.heapStart = heapBytes();
@@ -434,7 +437,8 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
             QObject::disconnect(linesProbe);
         }
     };
-    linesProbe = QObject::connect(&w, &Widget::sig_jiexi_data_eng, &w, noteLines);
+    linesProbe = QObject::connect(
+        &w, cfg.english ? &Widget::sig_jiexi_data_eng : &Widget::sig_jiexi_data, &w, noteLines);
 
     Probe probe;
     const CpuSample cpu0 = cpuSample();
@@ -510,10 +514,10 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
 inline void printContinuous(const ContinuousConfig &cfg, const ContinuousResult &r)
 {
     const double n = double(std::max<quint64>(1, r.appended));
-    std::printf("run:            %d baud, %s, %.1f s, chart panel %s\n", cfg.baud,
+    std::printf("run:            %d baud, %s, %.1f s, chart panel %s, log in %s\n", cfg.baud,
         cfg.chunkMs > 0 ? qPrintable(QStringLiteral("%1 ms adapter chunks").arg(cfg.chunkMs))
                         : "byte by byte",
-        r.seconds, cfg.showChart ? "shown" : "hidden");
+        r.seconds, cfg.showChart ? "shown" : "hidden", cfg.english ? "English" : "Chinese");
     std::printf("replies sent:   %llu   (wire limit %.0f/s)\n", (unsigned long long)r.sent,
         wireLimit(cfg.baud));
     std::printf("records:        %llu   lost %lld   distances %s\n", (unsigned long long)r.appended,
