@@ -67,20 +67,7 @@ struct Bench
     }
 
     /** Lines of the log shown in red. */
-    QStringList redLines() const
-    {
-        QStringList out;
-        const QTextDocument *doc = w.ui->plainTextEdit_show_data->document();
-        for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-            for (auto it = block.begin(); !it.atEnd(); ++it) {
-                if (it.fragment().charFormat().foreground().color() == QColor(Qt::red)) {
-                    out << block.text();
-                    break;
-                }
-            }
-        }
-        return out;
-    }
+    QStringList redLines() const { return testsupport::redLines(w.ui->plainTextEdit_show_data); }
 };
 
 } // namespace

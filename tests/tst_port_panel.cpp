@@ -70,17 +70,7 @@ QStringList logLines(const Widget &w)
 
 QStringList redLines(const Widget &w)
 {
-    QStringList lines;
-    const QTextDocument *doc = w.ui->plainTextEdit_show_data->document();
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            if (it.fragment().charFormat().foreground().color() == QColor(Qt::red)) {
-                lines << block.text();
-                break;
-            }
-        }
-    }
-    return lines;
+    return testsupport::redLines(w.ui->plainTextEdit_show_data);
 }
 
 /** Everything the module end receives until the line has been quiet for a while. */

@@ -37,20 +37,9 @@ QStringList filesUnder(const QString &folder)
     return out;
 }
 
-/** Lines of the log shown in red, as plain text. */
 QStringList redLines(const Widget &w)
 {
-    QStringList out;
-    const QTextDocument *doc = w.ui->plainTextEdit_show_data->document();
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            if (it.fragment().charFormat().foreground().color() == QColor(Qt::red)) {
-                out << block.text();
-                break;
-            }
-        }
-    }
-    return out;
+    return testsupport::redLines(w.ui->plainTextEdit_show_data);
 }
 
 // A 0xAA measurement reply of distance and signal, as the worker hands it up.
@@ -89,16 +78,7 @@ private:
 
 void TestSafeOutput::initTestCase()
 {
-    for (const QString &candidate :
-        { QStringLiteral("python3"), QStringLiteral("/usr/bin/python3") }) {
-        QProcess probe;
-        probe.start(candidate, { QStringLiteral("-c"), QStringLiteral("import openpyxl") });
-        if (probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit
-            && probe.exitCode() == 0) {
-            m_python = candidate;
-            break;
-        }
-    }
+    m_python = testsupport::pythonWithOpenpyxl();
 }
 
 void TestSafeOutput::redLinesShowTextLiterally_data()

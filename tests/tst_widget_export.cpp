@@ -132,17 +132,7 @@ private:
 
 void TestWidgetExport::initTestCase()
 {
-    // A pyenv shim may shadow the Debian interpreter that has openpyxl.
-    for (const QString &candidate :
-        { QStringLiteral("python3"), QStringLiteral("/usr/bin/python3") }) {
-        QProcess probe;
-        probe.start(candidate, { QStringLiteral("-c"), QStringLiteral("import openpyxl") });
-        if (probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit
-            && probe.exitCode() == 0) {
-            m_python = candidate;
-            break;
-        }
-    }
+    m_python = testsupport::pythonWithOpenpyxl();
 }
 
 void TestWidgetExport::compareWorkbook(

@@ -6,6 +6,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 
 namespace testsupport {
@@ -24,6 +28,35 @@ QByteArray aa(const char *body, quint8 header)
 QByteArray rtu(const char *body)
 {
     return frames::appendCrc(hex(body));
+}
+
+QStringList redLines(const QPlainTextEdit *log)
+{
+    QStringList lines;
+    const QTextDocument *doc = log->document();
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            if (it.fragment().charFormat().foreground().color() == QColor(Qt::red)) {
+                lines << block.text();
+                break;
+            }
+        }
+    }
+    return lines;
+}
+
+QString pythonWithOpenpyxl()
+{
+    // A pyenv shim may shadow the Debian interpreter that has openpyxl.
+    for (const QString &candidate :
+        { QStringLiteral("python3"), QStringLiteral("/usr/bin/python3") }) {
+        QProcess probe;
+        probe.start(candidate, { QStringLiteral("-c"), QStringLiteral("import openpyxl") });
+        if (probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit
+            && probe.exitCode() == 0)
+            return candidate;
+    }
+    return {};
 }
 
 QString sourceDir()

@@ -4,10 +4,12 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 class QMessageBox;
+class QPlainTextEdit;
 class QTimer;
 
 namespace testsupport {
@@ -18,6 +20,12 @@ QByteArray hex(const char *text);
 QByteArray aa(const char *body, quint8 header = 0xAA);
 /** @brief A Modbus RTU frame: @p body as hex text followed by its CRC-16. */
 QByteArray rtu(const char *body);
+
+/** @brief Lines of @p log shown in red (module errors, refusals, port failures), as plain text. */
+QStringList redLines(const QPlainTextEdit *log);
+
+/** @brief A python3 that can import openpyxl to read workbooks back, or empty text if none. */
+QString pythonWithOpenpyxl();
 
 /** @brief Folder of the source tree (for data files the tests read). */
 QString sourceDir();
