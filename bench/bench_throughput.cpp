@@ -5,8 +5,8 @@
 
 namespace {
 const char kUsage[] = R"(bench_throughput [--seconds 60] [--baud 115200] [--chunk-ms 0]
-                 [--report-every 0] [--no-chart] [--english] [--debug-log]
-  The window (offscreen, in Chinese unless --english) runs continuous measurement against the
+                 [--report-every 0] [--no-chart] [--chinese] [--debug-log]
+  The window (offscreen, in English unless --chinese) runs continuous measurement against the
   virtual module, replies back to back at the wire limit, chart panel shown. The one-hour run:
     bench_throughput --seconds 3600 --report-every 300
 )";
@@ -23,7 +23,7 @@ int main(int argc, char **argv)
     cfg.chunkMs = int(args.number(QStringLiteral("chunk-ms"), 0));
     cfg.reportEveryS = args.number(QStringLiteral("report-every"), 0);
     cfg.showChart = !args.flag(QStringLiteral("no-chart"));
-    cfg.english = args.flag(QStringLiteral("english"));
+    cfg.chinese = args.flag(QStringLiteral("chinese"));
     benchrig::g_printDebug = args.flag(QStringLiteral("debug-log"));
     if (!args.check(kUsage))
         return 2;

@@ -339,7 +339,7 @@ struct ContinuousConfig
     double seconds = 60;
     double reportEveryS = 0; ///< progress lines (0: none)
     bool showChart = true;
-    bool english = false; ///< the window starts in Chinese
+    bool chinese = false; ///< the window starts in English
 };
 
 struct ContinuousResult
@@ -422,7 +422,7 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
     if (!rig->open(o, cfg.showChart))
         return r;
     Widget &w = *rig->window;
-    if (cfg.english)
+    if (cfg.chinese)
         w.ui->button_Language->click();
     spin(300); // let the window settle before the clock starts
     r.rssStartMiB = rssMiB();
@@ -438,7 +438,7 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
         }
     };
     linesProbe = QObject::connect(
-        &w, cfg.english ? &Widget::sig_jiexi_data_eng : &Widget::sig_jiexi_data, &w, noteLines);
+        &w, cfg.chinese ? &Widget::sig_jiexi_data : &Widget::sig_jiexi_data_eng, &w, noteLines);
 
     Probe probe;
     const CpuSample cpu0 = cpuSample();
@@ -517,7 +517,7 @@ inline void printContinuous(const ContinuousConfig &cfg, const ContinuousResult 
     std::printf("run:            %d baud, %s, %.1f s, chart panel %s, log in %s\n", cfg.baud,
         cfg.chunkMs > 0 ? qPrintable(QStringLiteral("%1 ms adapter chunks").arg(cfg.chunkMs))
                         : "byte by byte",
-        r.seconds, cfg.showChart ? "shown" : "hidden", cfg.english ? "English" : "Chinese");
+        r.seconds, cfg.showChart ? "shown" : "hidden", cfg.chinese ? "Chinese" : "English");
     std::printf("replies sent:   %llu   (wire limit %.0f/s)\n", (unsigned long long)r.sent,
         wireLimit(cfg.baud));
     std::printf("records:        %llu   lost %lld   distances %s\n", (unsigned long long)r.appended,
