@@ -42,18 +42,6 @@ QStringList redLines(const Widget &w)
     return testsupport::redLines(w.ui->plainTextEdit_show_data);
 }
 
-// A 0xAA measurement reply of distance and signal, as the worker hands it up.
-QString measurement(qint32 distance, qint16 signal)
-{
-    QByteArray f = QByteArray::fromHex("AA0000220003");
-    for (int shift = 24; shift >= 0; shift -= 8)
-        f.append(char((quint32(distance) >> shift) & 0xFF));
-    f.append(char((quint16(signal) >> 8) & 0xFF));
-    f.append(char(quint16(signal) & 0xFF));
-    f.append(char(frames::sum8(f.constData() + 1, f.size() - 1)));
-    return frames::toPackedHex(f);
-}
-
 void receive(Widget &w, const QString &packed)
 {
     QVERIFY(QMetaObject::invokeMethod(&w, "slot_receive_data_main_1", Q_ARG(QString, packed)));
@@ -154,9 +142,9 @@ void TestSafeOutput::exportsKeepValuesAsText()
     Widget w;
     testsupport::MessageBoxCatcher boxes;
     w.mode_celiang = 1;
-    receive(w, measurement(-5, -1));
+    receive(w, testsupport::aaMeasurement(-5, -1));
     w.mode_celiang = 2;
-    receive(w, measurement(1234, 110));
+    receive(w, testsupport::aaMeasurement(1234, 110));
     receive(w, QStringLiteral("EE00002200010004") + QStringLiteral("27"));
     QCOMPARE(w.list_save_data.size(), 3);
     for (const QList<QString> &record : std::as_const(w.list_save_data)) {
@@ -253,7 +241,7 @@ void TestSafeOutput::oddFileNames()
 
     Widget w;
     testsupport::MessageBoxCatcher boxes;
-    receive(w, measurement(1234, 110));
+    receive(w, testsupport::aaMeasurement(1234, 110));
     const QString path = dir.filePath(chosen);
     w.askSaveFileName = [path] { return path; };
     QTest::mouseClick(w.ui->button_save, Qt::LeftButton);

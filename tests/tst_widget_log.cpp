@@ -3,6 +3,8 @@
 #include "ui_widget.h"
 #include "widget.h"
 
+#include "testsupport.h"
+
 #include "frames.h"
 
 #include <QRegularExpression>
@@ -24,7 +26,6 @@ private slots:
 private:
     static void receive(Widget &w, const QString &packed);
     static void post(Widget &w, const QString &packed);
-    static QString measurement(int distance, int signal);
     static QStringList blocks(const Widget &w);
 };
 
@@ -38,18 +39,6 @@ void TestWidgetLog::post(Widget &w, const QString &packed)
 {
     QVERIFY(QMetaObject::invokeMethod(
         &w, "slot_receive_data_main_1", Qt::QueuedConnection, Q_ARG(QString, packed)));
-}
-
-QString TestWidgetLog::measurement(int distance, int signal)
-{
-    QByteArray f = QByteArray::fromHex("AA00002200");
-    f.append(char(0x03));
-    for (int shift = 24; shift >= 0; shift -= 8)
-        f.append(char((quint32(distance) >> shift) & 0xFF));
-    f.append(char((signal >> 8) & 0xFF));
-    f.append(char(signal & 0xFF));
-    f.append(char(frames::sum8(f.constData() + 1, f.size() - 1)));
-    return frames::toPackedHex(f);
 }
 
 // Every block of the log as "red|" or "plain|" and its text, the clock masked; a red block
@@ -78,7 +67,7 @@ void TestWidgetLog::replyLines_data()
     QTest::addColumn<QStringList>("replies");
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("aa-measurement-echo-result-separator")
-        << 0 << QStringList { measurement(1234, 110) }
+        << 0 << QStringList { testsupport::aaMeasurement(1234, 110) }
         << QStringList { "plain|0  [t] Receive:AA 00 00 22 00 03 00 00 04 D2 00 6E 69",
                "plain|0  [t] Measuring distance:1234mmSignal result：110", "plain|" + sep };
     QTest::newRow("aa-module-error-echo-and-block-red")
@@ -90,12 +79,14 @@ void TestWidgetLog::replyLines_data()
         << QStringList { "plain|0  [t] Receive:01 84 02 01 02",
                "red|0  [t] Modbus exception 02|" + sep };
     QTest::newRow("too-short-reply-not-counted-then-measurement")
-        << 0 << QStringList { "00", measurement(7, 1) }
+        << 0 << QStringList { "00", testsupport::aaMeasurement(7, 1) }
         << QStringList { "plain|0  [t] Receive:00", "plain|" + sep,
                "plain|0  [t] Receive:AA 00 00 22 00 03 00 00 00 07 00 01 2D",
                "plain|0  [t] Measuring distance:7mmSignal result：1", "plain|" + sep };
     QTest::newRow("error-between-measurements-keeps-places")
-        << 0 << QStringList { measurement(1, 1), "EE0000000001001213", measurement(2, 1) }
+        << 0
+        << QStringList { testsupport::aaMeasurement(1, 1), "EE0000000001001213",
+               testsupport::aaMeasurement(2, 1) }
         << QStringList { "plain|0  [t] Receive:AA 00 00 22 00 03 00 00 00 01 00 01 27",
                "plain|0  [t] Measuring distance:1mmSignal result：1", "plain|" + sep,
                "red|1  [t] Receive:EE 00 00 00 00 01 00 12 13", "red|1  [t] error:0012|" + sep,
@@ -128,11 +119,11 @@ void TestWidgetLog::lineLimitKeepsNewestLines()
         return int(log->toPlainText().count(
             QStringLiteral("The log keeps the newest %1 lines").arg(Widget::kLogLineLimit)));
     };
-    receive(w, measurement(100, 1)); // three lines: the oldest two go, no notice yet
+    receive(w, testsupport::aaMeasurement(100, 1)); // three lines: the oldest two go, no notice yet
     QCOMPARE(log->blockCount(), Widget::kLogLineLimit);
     QCOMPARE(notices(), 0);
-    receive(w, measurement(200, 1));
-    receive(w, measurement(300, 1));
+    receive(w, testsupport::aaMeasurement(200, 1));
+    receive(w, testsupport::aaMeasurement(300, 1));
     QCOMPARE(log->blockCount(), Widget::kLogLineLimit);
     QCOMPARE(notices(), 1);
     // The notice stands where the dropping began, before the lines of the second reply.
@@ -149,7 +140,7 @@ void TestWidgetLog::lineLimitKeepsNewestLines()
     QTest::mouseClick(w.ui->button_clear_show, Qt::LeftButton);
     log->appendPlainText(
         QStringLiteral("old\n").repeated(Widget::kLogLineLimit - 1) + QStringLiteral("last old"));
-    receive(w, measurement(400, 1));
+    receive(w, testsupport::aaMeasurement(400, 1));
     QCOMPARE(notices(), 1);
     QCOMPARE(log->blockCount(), Widget::kLogLineLimit);
 }
@@ -179,7 +170,7 @@ void TestWidgetLog::logRepaintsPacedAndResumed()
     log->viewport()->installEventFilter(&watch);
 
     // A lone reply after a pause is shown at once.
-    receive(w, measurement(5, 1));
+    receive(w, testsupport::aaMeasurement(5, 1));
     QTRY_COMPARE(watch.linesPainted, 3);
     QTest::qWait(300);
 
@@ -187,7 +178,7 @@ void TestWidgetLog::logRepaintsPacedAndResumed()
     const int kReplies = 300;
     watch.paints = 0;
     for (int i = 0; i < kReplies; ++i) {
-        post(w, measurement(10 + i, 1));
+        post(w, testsupport::aaMeasurement(10 + i, 1));
         QCoreApplication::processEvents();
     }
     QTRY_COMPARE(w.list_save_data.size(), kReplies + 1);
@@ -209,7 +200,7 @@ void TestWidgetLog::linesOutOfSightGiveUpTheirLayout()
     // A stream of replies, each painted while it is the newest.
     const int kReplies = 400;
     for (int i = 0; i < kReplies; ++i) {
-        receive(w, measurement(10 + i, 1));
+        receive(w, testsupport::aaMeasurement(10 + i, 1));
         QTest::qWait(1);
     }
     QTRY_VERIFY(log->updatesEnabled());
@@ -225,7 +216,7 @@ void TestWidgetLog::linesOutOfSightGiveUpTheirLayout()
     QTRY_VERIFY(laidOut(10));
     QCOMPARE(log->cursorForPosition(QPoint(0, 0)).blockNumber(), 0);
     // What is shown keeps its layout while new lines arrive below.
-    receive(w, measurement(5000, 1));
+    receive(w, testsupport::aaMeasurement(5000, 1));
     QTest::qWait(250);
     QVERIFY(laidOut(10));
 }
@@ -244,14 +235,14 @@ void TestWidgetLog::chartReplotsPacedAndFinal()
         pointsDrawn = w.curGraph->dataCount();
     });
 
-    receive(w, measurement(5, 1));
+    receive(w, testsupport::aaMeasurement(5, 1));
     QTRY_COMPARE(pointsDrawn, 1);
     QTest::qWait(200);
 
     const int kReplies = 300;
     replots = 0;
     for (int i = 0; i < kReplies; ++i) {
-        post(w, measurement(10 + i, 1));
+        post(w, testsupport::aaMeasurement(10 + i, 1));
         QCoreApplication::processEvents();
     }
     QTRY_COMPARE(w.curGraph->dataCount(), kReplies + 1);

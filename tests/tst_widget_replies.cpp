@@ -3,6 +3,8 @@
 #include "ui_widget.h"
 #include "widget.h"
 
+#include "testsupport.h"
+
 #include "frames.h"
 #include "mytimer.h"
 
@@ -28,24 +30,11 @@ private slots:
 
 private:
     static void receive(Widget &w, const QString &packed);
-    static QString measurement(int distance, int signal);
 };
 
 void TestWidgetReplies::receive(Widget &w, const QString &packed)
 {
     QVERIFY(QMetaObject::invokeMethod(&w, "slot_receive_data_main_1", Q_ARG(QString, packed)));
-}
-
-QString TestWidgetReplies::measurement(int distance, int signal)
-{
-    QByteArray f = QByteArray::fromHex("AA00002200");
-    f.append(char(0x03));
-    for (int shift = 24; shift >= 0; shift -= 8)
-        f.append(char((quint32(distance) >> shift) & 0xFF));
-    f.append(char((signal >> 8) & 0xFF));
-    f.append(char(signal & 0xFF));
-    f.append(char(frames::sum8(f.constData() + 1, f.size() - 1)));
-    return frames::toPackedHex(f);
 }
 
 void TestWidgetReplies::dispatch_data()
@@ -109,8 +98,8 @@ void TestWidgetReplies::dispatch()
 void TestWidgetReplies::numberingMatchesEcho()
 {
     Widget w;
-    receive(w, measurement(100, 5));
-    receive(w, measurement(200, 5));
+    receive(w, testsupport::aaMeasurement(100, 5));
+    receive(w, testsupport::aaMeasurement(200, 5));
     const QStringList lines = w.ui->plainTextEdit_show_data->toPlainText().split(QLatin1Char('\n'));
     // echo, result, separator per reply
     QCOMPARE(lines.size(), 6);
@@ -131,10 +120,10 @@ void TestWidgetReplies::records_data()
     QTest::addColumn<int>("modeCeliang");
     QTest::addColumn<int>("language");
     QTest::addColumn<QStringList>("columns"); // all but the time column; "*" = any number
-    QTest::newRow("single-chinese-five-columns")
-        << measurement(1234, 110) << 1 << 0 << QStringList { "自动测量", "1234", "110", "*" };
-    QTest::newRow("continuous-empty-fifth")
-        << measurement(-5, 0xFFFF) << 2 << 1 << QStringList { "Auto measure", "-5", "-1", "" };
+    QTest::newRow("single-chinese-five-columns") << testsupport::aaMeasurement(1234, 110) << 1 << 0
+                                                 << QStringList { "自动测量", "1234", "110", "*" };
+    QTest::newRow("continuous-empty-fifth") << testsupport::aaMeasurement(-5, 0xFFFF) << 2 << 1
+                                            << QStringList { "Auto measure", "-5", "-1", "" };
     QTest::newRow("error-record-code-and-empty-signal") << "EE00000000010012"
             + QStringLiteral("13") << 2 << 1 << QStringList { "Auto measure", "0012", "", "" };
 }
@@ -170,7 +159,7 @@ void TestWidgetReplies::measuringTimeFromMonotonicClock()
     QTest::mouseClick(w.ui->button_once, Qt::LeftButton); // stamps the send time
     w.time_send = 86399000; // as if sent just before midnight by the wall clock
     QTest::qWait(30);
-    receive(w, measurement(10, 1));
+    receive(w, testsupport::aaMeasurement(10, 1));
     const int ms = w.list_save_data.first().at(4).toInt();
     QVERIFY2(ms >= 25 && ms < 5000, qPrintable(QString::number(ms)));
 }
@@ -180,18 +169,18 @@ void TestWidgetReplies::chartRanges()
     Widget w;
     QCPAxis *x = w.ui->widget_paint->xAxis;
     QCPAxis *y = w.ui->widget_paint->yAxis;
-    receive(w, measurement(1234, 1));
+    receive(w, testsupport::aaMeasurement(1234, 1));
     QCOMPARE(w.MAX_Y, 1357);
     QCOMPARE(y->range(), QCPRange(0, 1357));
-    receive(w, measurement(500, 1)); // smaller positive distance changes nothing
+    receive(w, testsupport::aaMeasurement(500, 1)); // smaller positive distance changes nothing
     QCOMPARE(w.MAX_Y, 1357);
-    receive(w, measurement(-5, 1));
+    receive(w, testsupport::aaMeasurement(-5, 1));
     QCOMPARE(w.MIN_Y, -5);
     QCOMPARE(y->range(), QCPRange(-5, 1357));
     while (w.show_num <= 20)
-        receive(w, measurement(100, 1));
+        receive(w, testsupport::aaMeasurement(100, 1));
     QCOMPARE(x->range(), QCPRange(0, 20)); // x stays until point 21
-    receive(w, measurement(100, 1));
+    receive(w, testsupport::aaMeasurement(100, 1));
     QCOMPARE(x->range(), QCPRange(0, 21));
 }
 
@@ -199,20 +188,20 @@ void TestWidgetReplies::monitoringFreezesAxes()
 {
     Widget w;
     QTest::mouseClick(w.ui->button_jiancha, Qt::LeftButton);
-    receive(w, measurement(5000, 1));
+    receive(w, testsupport::aaMeasurement(5000, 1));
     QCOMPARE(w.ui->widget_paint->yAxis->range(), QCPRange(0, 300));
     QCOMPARE(w.MAX_Y, 300);
     QCOMPARE(w.curGraph->dataCount(), 1);
     QTest::mouseClick(w.ui->button_jiancha, Qt::LeftButton);
-    receive(w, measurement(5000, 1));
+    receive(w, testsupport::aaMeasurement(5000, 1));
     QCOMPARE(w.ui->widget_paint->yAxis->range(), QCPRange(0, 5500));
 }
 
 void TestWidgetReplies::clearEmptiesEverything()
 {
     Widget w;
-    receive(w, measurement(700, 1));
-    receive(w, measurement(-20, 1));
+    receive(w, testsupport::aaMeasurement(700, 1));
+    receive(w, testsupport::aaMeasurement(-20, 1));
     QTest::mouseClick(w.ui->button_clear_show, Qt::LeftButton);
     QCOMPARE(w.MIN_Y, 0);
     QCOMPARE(w.MAX_Y, 300);
@@ -220,7 +209,7 @@ void TestWidgetReplies::clearEmptiesEverything()
     QCOMPARE(w.curGraph->dataCount(), 0);
     QVERIFY(w.ui->plainTextEdit_show_data->toPlainText().isEmpty());
     QCOMPARE(w.show_num, 0);
-    receive(w, measurement(50, 1));
+    receive(w, testsupport::aaMeasurement(50, 1));
     QCOMPARE(w.curGraph->data()->at(0)->key, 0.0);
 }
 
@@ -233,7 +222,7 @@ void TestWidgetReplies::noTracerBeforeData()
         Qt::NoButton, Qt::NoModifier);
     QVERIFY(QMetaObject::invokeMethod(&w, "myMoveMouseEvent", Q_ARG(QMouseEvent *, &move)));
     QVERIFY(w.plottracer == nullptr);
-    receive(w, measurement(123, 1));
+    receive(w, testsupport::aaMeasurement(123, 1));
     QVERIFY(QMetaObject::invokeMethod(&w, "myMoveMouseEvent", Q_ARG(QMouseEvent *, &move)));
     QVERIFY(w.plottracer != nullptr);
     QCOMPARE(w.plottracer->position->coords(), QPointF(0, 123));

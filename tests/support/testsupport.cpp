@@ -25,6 +25,17 @@ QByteArray aa(const char *body, quint8 header)
     return char(header) + b + char(frames::sum8(b.constData(), b.size()));
 }
 
+QString aaMeasurement(qint32 distance, qint16 signal)
+{
+    QByteArray body = hex("00 00 22 00 03");
+    for (int shift = 24; shift >= 0; shift -= 8)
+        body.append(char((quint32(distance) >> shift) & 0xFF));
+    body.append(char((quint16(signal) >> 8) & 0xFF));
+    body.append(char(quint16(signal) & 0xFF));
+    return frames::toPackedHex(
+        char(0xAA) + body + char(frames::sum8(body.constData(), body.size())));
+}
+
 QByteArray rtu(const char *body)
 {
     return frames::appendCrc(hex(body));

@@ -18,6 +18,12 @@ namespace testsupport {
 QByteArray hex(const char *text);
 /** @brief A 0xAA (or 0xEE) reply: the header, @p body as hex text and the 8-bit sum of the body. */
 QByteArray aa(const char *body, quint8 header = 0xAA);
+/**
+ * @brief A 0xAA measurement reply (address 0) of @p distance mm and @p signal, as packed hex
+ * text, the way the serial worker hands a reply up to the window.
+ */
+QString aaMeasurement(qint32 distance, qint16 signal);
+
 /** @brief A Modbus RTU frame: @p body as hex text followed by its CRC-16. */
 QByteArray rtu(const char *body);
 
