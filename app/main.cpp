@@ -1,5 +1,5 @@
 // Program entry: one main window, shown, then the event loop.
-#include "widget.h"
+#include "ui/widget.h"
 
 #include <QApplication>
 #include <QTimer>

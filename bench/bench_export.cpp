@@ -1,8 +1,8 @@
 // Times saving a large result table as text and as a workbook, against openpyxl's write-only mode.
 //
 // Usage: bench_export [records]   (default 1,000,000)
-#include "exporting.h"
-#include "save_file.h"
+#include "export/exporting.h"
+#include "export/save_file.h"
 
 #include <QCoreApplication>
 #include <QDate>

@@ -68,11 +68,11 @@ int main(int argc, char **argv)
     std::vector<double> windowPart;
     int missing = 0;
     for (int i = 0; i < count; ++i) {
-        const qsizetype before = w.list_save_data.size();
+        const qsizetype before = w.session().records().size();
         recordNs = 0;
         w.ui->button_once->click();
-        benchrig::waitUntil([&] { return w.list_save_data.size() > before; }, 2000);
-        if (w.list_save_data.size() == before || recordNs == 0) {
+        benchrig::waitUntil([&] { return w.session().records().size() > before; }, 2000);
+        if (w.session().records().size() == before || recordNs == 0) {
             ++missing;
             continue;
         }

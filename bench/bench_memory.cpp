@@ -51,21 +51,21 @@ int main(int argc, char **argv)
     benchrig::waitUntil([&] { return !w.serialport_state_1; }, 5000);
     benchrig::spin(200);
 
-    const double replies = double(std::max<qsizetype>(1, w.list_save_data.size()));
+    const double replies = double(std::max<qsizetype>(1, w.session().records().size()));
     const int logLines = w.ui->plainTextEdit_show_data->blockCount();
     const double rssEnd = benchrig::rssMiB();
     const double h0 = heldBytes();
     w.curGraph->setData(QSharedPointer<QCPGraphDataContainer>::create());
     w.ui->widget_paint->replot();
     const double h1 = heldBytes();
-    QList<QList<QString>>().swap(w.list_save_data);
-    const double h2 = heldBytes();
-    w.ui->plainTextEdit_show_data->clear();
+    // Records are plain values in one array: their share is its size.
+    const double table
+        = double(w.session().records().capacity()) * double(sizeof(core::Record));
+    w.ui->button_clear_show->click();
     benchrig::spin(200);
     const double h3 = heldBytes();
     const double chart = h0 - h1;
-    const double table = h1 - h2;
-    const double log = h2 - h3;
+    const double log = h1 - h3 - table;
     const double grown = h0 - r.heapStart;
     const double other = grown - chart - table - log;
 

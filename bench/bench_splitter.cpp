@@ -1,7 +1,7 @@
 // Measures how many replies a second the receive splitter gets through, and how well it
 // recovers replies that an adapter cut at random places.
-#include "frames.h"
-#include "rxsplitter.h"
+#include "core/frames.h"
+#include "core/rxsplitter.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>

@@ -1,5 +1,5 @@
 // Measures MyTimer's period error at 1, 5 and 20 ms, idle and next to a busy-loop thread.
-#include "mytimer.h"
+#include "io/mytimer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,9 +2,9 @@
 #pragma once
 
 #include "sim/simserver.h"
-#include "thread_1.h"
+#include "io/thread_1.h"
 #include "ui_widget.h"
-#include "widget.h"
+#include "ui/widget.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -431,7 +431,7 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
     // Lines per reply, noted once before the log can reach its limit.
     QMetaObject::Connection linesProbe;
     auto noteLines = [&] {
-        const qsizetype n = w.list_save_data.size();
+        const qsizetype n = w.session().records().size();
         if (n >= 1000 && r.linesPerReply == 0) {
             r.linesPerReply = double(w.ui->plainTextEdit_show_data->blockCount()) / double(n);
             QObject::disconnect(linesProbe);
@@ -453,7 +453,7 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
     double lastAt = 0;
     QObject::connect(&report, &QTimer::timeout, &loop, [&] {
         const double at = double(monoNs() - t0) / 1e9;
-        const qint64 count = w.list_save_data.size();
+        const qint64 count = w.session().records().size();
         std::printf("  %7.0f s  records %10lld  %6.1f/s  rss %7.1f MiB  load %s\n", at,
             (long long)count, double(count - lastCount) / (at - lastAt), rssMiB(),
             qPrintable(loadAverage()));
@@ -475,9 +475,9 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
     waitUntil(
         [&] {
             const quint64 sent = rig->server.counters().replies;
-            if (sent != lastSent || w.list_save_data.size() != lastAppended) {
+            if (sent != lastSent || w.session().records().size() != lastAppended) {
                 lastSent = sent;
-                lastAppended = w.list_save_data.size();
+                lastAppended = w.session().records().size();
                 quiet.restart();
             }
             return quiet.elapsed() >= 1000;
@@ -488,11 +488,11 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
 
     r.seconds = runS;
     r.sent = rig->server.counters().replies;
-    r.appended = quint64(w.list_save_data.size());
+    r.appended = quint64(w.session().records().size());
     r.lost = qint64(r.sent) - qint64(r.appended);
     qint64 tableSum = 0;
-    for (const QList<QString> &record : std::as_const(w.list_save_data))
-        tableSum += record.value(2).toLongLong();
+    for (const core::Record &record : w.session().records())
+        tableSum += record.value;
     r.distancesMatch = tableSum == sentSum;
     r.splitter = rig->workerCounters();
     r.moduleStalls = stalls;

@@ -1,7 +1,7 @@
 // Fuzz target: the command builders fed arbitrary field texts, as read by the window with and
 // without the field checks.
-#include "commands.h"
-#include "frames.h"
+#include "core/commands.h"
+#include "core/frames.h"
 #include "fuzzcheck.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

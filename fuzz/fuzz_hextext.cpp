@@ -1,6 +1,6 @@
 // Fuzz target: the command-text converter and the hex text helpers, on arbitrary text and on the
 // text of arbitrary bytes.
-#include "frames.h"
+#include "core/frames.h"
 #include "fuzzcheck.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

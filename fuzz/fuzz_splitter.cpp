@@ -1,7 +1,7 @@
 // Fuzz target: the receive splitter and its acceptance rules in both check modes, driven the way
 // the serial worker drives them.
 #include "fuzzcheck.h"
-#include "rxsplitter.h"
+#include "core/rxsplitter.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,5 +1,5 @@
 // Fuzz target: the time-of-day reader on arbitrary text and on every clock text it is meant for.
-#include "frames.h"
+#include "core/frames.h"
 #include "fuzzcheck.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

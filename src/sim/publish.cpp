@@ -1,13 +1,10 @@
-// Publishing running virtual modules where the port list finds them: a link per simulator in a
-// per-user runtime folder, guarded by a lock its simulator holds while it runs.
+// Publishing a running virtual module where the port list finds it: a link in the per-user folder
+// that port discovery reads, guarded by a lock held while the module runs.
 #include "sim/publish.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QRegularExpression>
+#include "io/portdiscovery.h"
 
-#include <algorithm>
+#include <QFile>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -20,20 +17,12 @@
 
 namespace sim {
 
+using ports::lockPathOf;
+using ports::publishFolder;
+
 namespace {
 
 constexpr int kMaxLinks = 100;
-
-const QRegularExpression &linkName()
-{
-    static const QRegularExpression re(QStringLiteral("^ttyVM(\\d+)$"));
-    return re;
-}
-
-QString lockPathOf(const QString &link)
-{
-    return link + QStringLiteral(".lock");
-}
 
 #ifdef Q_OS_UNIX
 QString errnoText()
@@ -59,76 +48,9 @@ bool ensureFolder(const QString &folder, QString *error)
     return true;
 }
 
-/**
- * A link is live while its simulator holds the lock beside it. The kernel drops the lock when
- * the process dies however it dies, so a failing try-lock is proof of life.
- */
-bool isLive(const QString &link)
-{
-    const QByteArray lockPath = QFile::encodeName(lockPathOf(link));
-    const int fd = ::open(lockPath.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        // A simulator makes its lock before its link and removes it after, so a link without
-        // a lock is a leftover.
-        if (errno == ENOENT)
-            ::unlink(QFile::encodeName(link).constData());
-        return false;
-    }
-    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    if (!held) {
-        // Still holding the lock, so no simulator can take this name while we clean up.
-        ::unlink(QFile::encodeName(link).constData());
-        ::unlink(lockPath.constData());
-    }
-    ::close(fd);
-    return held;
-}
 #endif
 
 } // namespace
-
-QString publishFolder()
-{
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty())
-        return runtime + QStringLiteral("/tovandrix");
-#ifdef Q_OS_UNIX
-    return QStringLiteral("/tmp/tovandrix-%1").arg(::getuid());
-#else
-    return QDir::tempPath() + QStringLiteral("/tovandrix");
-#endif
-}
-
-QList<PublishedPort> publishedPorts()
-{
-    QList<PublishedPort> ports;
-#ifdef Q_OS_UNIX
-    const QDir folder(publishFolder());
-    const QStringList names = folder.entryList(
-        { QStringLiteral("ttyVM*") }, QDir::AllEntries | QDir::System | QDir::Hidden);
-    QList<QPair<int, QString>> numbered;
-    for (const QString &name : names) {
-        const auto match = linkName().match(name);
-        if (match.hasMatch())
-            numbered.append({ match.captured(1).toInt(), name });
-    }
-    std::sort(numbered.begin(), numbered.end());
-    for (const auto &entry : numbered) {
-        const QString link = folder.filePath(entry.second);
-        const QFileInfo info(link);
-        if (!info.isSymLink() || !isLive(link))
-            continue;
-        // A live simulator whose terminal vanished cannot be opened; leave it to its owner.
-        struct stat st
-        {
-        };
-        if (::stat(QFile::encodeName(link).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
-            continue;
-        ports.append({ link, info.symLinkTarget() });
-    }
-#endif
-    return ports;
-}
 
 PortPublisher::~PortPublisher()
 {

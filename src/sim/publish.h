@@ -2,31 +2,9 @@
 // per-user runtime folder, guarded by a lock its simulator holds while it runs.
 #pragma once
 
-#include <QList>
 #include <QString>
 
 namespace sim {
-
-/// What the port list shows after the link path.
-inline constexpr char kPortDescription[] = "Virtual laser module";
-
-struct PublishedPort
-{
-    QString linkPath; ///< what the program opens, for example /run/user/1000/tovandrix/ttyVM0
-    QString targetPath; ///< the pseudo-terminal behind it, for example /dev/pts/7
-};
-
-/**
- * @brief Folder of the links: $XDG_RUNTIME_DIR/tovandrix, or /tmp/tovandrix-<uid> when
- * XDG_RUNTIME_DIR is not set.
- */
-QString publishFolder();
-
-/**
- * @brief The links of simulators that are running now, in number order. Links left behind by a
- * simulator that died are removed on the way.
- */
-QList<PublishedPort> publishedPorts();
 
 /** Owns one published link (ttyVM<n>, the lowest free n) and removes it when destroyed. */
 class PortPublisher

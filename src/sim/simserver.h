@@ -34,7 +34,7 @@ struct ServerOptions
     int disconnectAfter = 0; ///< the line drops once this many replies have gone out
     quint32 seed = 1; ///< noise bytes
 
-    bool publish = false; ///< publish a ttyVM link (see sim::publishedPorts())
+    bool publish = false; ///< publish a ttyVM link (see ports::virtualPorts())
 };
 
 struct ServerCounters

@@ -2,7 +2,8 @@
 // reply frames) as a state machine without any I/O.
 #include "sim/virtualmodule.h"
 
-#include "frames.h"
+#include "core/commands.h"
+#include "core/frames.h"
 
 #include <algorithm>
 #include <cmath>
@@ -34,7 +35,7 @@ constexpr int kRegLaser = 0x01BE;
 constexpr int kMaxModbusAddress = 247;
 constexpr int kMaxAaAddress = 127;
 
-constexpr std::array<int, 8> kBaudRates { 0, 2400, 4800, 9600, 19200, 38400, 57600, 115200 };
+using commands::kBaudRates;
 
 quint8 byteAt(const QByteArray &b, int i)
 {
@@ -124,13 +125,13 @@ quint16 bcd(int value)
 
 int baudForCode(int code)
 {
-    return code >= 0 && code < int(kBaudRates.size()) ? kBaudRates[size_t(code)] : 0;
+    return code >= 0 && code < commands::kBaudRateCount ? kBaudRates[size_t(code)] : 0;
 }
 
 int codeForBaud(int baud)
 {
-    const auto it = std::find(kBaudRates.begin() + 1, kBaudRates.end(), baud);
-    return it == kBaudRates.end() ? -1 : int(it - kBaudRates.begin());
+    const auto it = std::find(std::begin(kBaudRates) + 1, std::end(kBaudRates), baud);
+    return it == std::end(kBaudRates) ? -1 : int(it - std::begin(kBaudRates));
 }
 
 VirtualModule::VirtualModule(const ModuleSettings &settings)

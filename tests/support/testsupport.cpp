@@ -1,16 +1,7 @@
-// Helpers shared by the test programs.
+// Helpers shared by the test programs: frames built from their definition, and the test's folders.
 #include "testsupport.h"
 
-#include "frames.h"
-
-#include <QAbstractButton>
-#include <QApplication>
-#include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QProcess>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTimer>
 
 namespace testsupport {
 
@@ -19,41 +10,44 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(text);
 }
 
-QByteArray aa(const char *body, quint8 header)
+quint8 sum8(const QByteArray &bytes)
 {
-    const QByteArray b = hex(body);
-    return char(header) + b + char(frames::sum8(b.constData(), b.size()));
+    unsigned sum = 0;
+    for (const char c : bytes)
+        sum += quint8(c);
+    return quint8(sum & 0xFF);
 }
 
-QString aaMeasurement(qint32 distance, qint16 signal)
+quint16 crc16(const QByteArray &bytes)
+{
+    quint16 crc = 0xFFFF;
+    for (const char c : bytes) {
+        crc ^= quint8(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+    }
+    return crc;
+}
+
+QByteArray aa(const QByteArray &body, quint8 header)
+{
+    return char(header) + body + char(sum8(body));
+}
+
+QByteArray aaMeasurement(qint32 distance, qint16 signal)
 {
     QByteArray body = hex("00 00 22 00 03");
     for (int shift = 24; shift >= 0; shift -= 8)
         body.append(char((quint32(distance) >> shift) & 0xFF));
     body.append(char((quint16(signal) >> 8) & 0xFF));
     body.append(char(quint16(signal) & 0xFF));
-    return frames::toPackedHex(
-        char(0xAA) + body + char(frames::sum8(body.constData(), body.size())));
+    return aa(body);
 }
 
-QByteArray rtu(const char *body)
+QByteArray rtu(const QByteArray &body)
 {
-    return frames::appendCrc(hex(body));
-}
-
-QStringList redLines(const QPlainTextEdit *log)
-{
-    QStringList lines;
-    const QTextDocument *doc = log->document();
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            if (it.fragment().charFormat().foreground().color() == QColor(Qt::red)) {
-                lines << block.text();
-                break;
-            }
-        }
-    }
-    return lines;
+    const quint16 crc = crc16(body);
+    return body + char(crc & 0xFF) + char(crc >> 8);
 }
 
 QString pythonWithOpenpyxl()
@@ -78,42 +72,6 @@ QString sourceDir()
 QString binaryDir()
 {
     return qEnvironmentVariable("TOVANDRIX_BINARY_DIR", QStringLiteral("."));
-}
-
-MessageBoxCatcher::MessageBoxCatcher(QObject *parent)
-    : QObject(parent)
-    , m_timer(new QTimer(this))
-{
-    m_timer->setInterval(5);
-    connect(m_timer, &QTimer::timeout, this, &MessageBoxCatcher::poll);
-    m_timer->start();
-}
-
-MessageBoxCatcher::~MessageBoxCatcher() = default;
-
-void MessageBoxCatcher::clear()
-{
-    m_titles.clear();
-    m_texts.clear();
-}
-
-void MessageBoxCatcher::poll()
-{
-    const auto widgets = QApplication::topLevelWidgets();
-    for (QWidget *w : widgets) {
-        auto *box = qobject_cast<QMessageBox *>(w);
-        if (!box || !box->isVisible())
-            continue;
-        m_titles << box->windowTitle();
-        m_texts << box->text();
-        if (m_onBox)
-            m_onBox(box);
-        QAbstractButton *ok = box->button(QMessageBox::Ok);
-        if (ok)
-            ok->click();
-        else
-            box->done(0);
-    }
 }
 
 } // namespace testsupport

@@ -1,5 +1,6 @@
 // tovandrix-sim: a virtual laser module on a pseudo-terminal, served until interrupted.
-#include "frames.h"
+#include "core/frames.h"
+#include "io/portdiscovery.h"
 #include "sim/publish.h"
 #include "sim/simserver.h"
 
@@ -339,7 +340,7 @@ int main(int argc, char *argv[])
     }
     const sim::ModuleSettings &m = options.module;
     say(QStringLiteral("%1 on %2 (0xAA address %3, Modbus address %4, %5 baud)")
-            .arg(QLatin1String(sim::kPortDescription), server.slavePath())
+            .arg(QLatin1String(ports::kVirtualDescription), server.slavePath())
             .arg(m.address)
             .arg(m.modbusAddress)
             .arg(sim::baudForCode(m.baudCode)));

@@ -1,0 +1,20 @@
+// The words of a decoded reply in Chinese and English, as every front-end shows them.
+#pragma once
+
+#include "core/replies.h"
+
+#include <QString>
+
+namespace replies {
+
+/**
+ * @brief Label, value and unit of @p reply as the log shows them (no line number, no separator);
+ * empty for Kind::Nothing and Kind::NotAFrame. @p language 0 is Chinese, anything else English.
+ * @p baudRateText is the module baud rate chosen in the window, which a baud-rate reply confirms.
+ */
+QString describe(const Reply &reply, int language, const QString &baudRateText);
+
+/** @brief The result table's mode text of @p measureMode (0 auto, 1 slow, 2 fast); empty outside. */
+QString measureModeText(int measureMode, int language);
+
+} // namespace replies

@@ -1,0 +1,554 @@
+// Receive splitter: judges gathered reply bytes and recovers the frames of merged or split replies.
+#include "core/rxsplitter.h"
+
+#include "core/frames.h"
+
+#include <array>
+
+namespace rx {
+
+namespace {
+
+// 0xAA replies: 9 bytes (one value) or 13 (distance and signal). Other lengths are tried too,
+// but an 8-bit sum matches by chance once in 256, so they stay short and rank last.
+constexpr qsizetype kAaShort = 9;
+constexpr qsizetype kAaLong = 13;
+constexpr qsizetype kAaMinLen = 5;
+constexpr qsizetype kAaMaxLen = 32;
+// Modbus RTU: address, function, CRC at least; 256 bytes at most.
+constexpr qsizetype kRtuMinLen = 4;
+constexpr qsizetype kRtuMaxLen = 256;
+
+constexpr quint8 kHeaderAa = 0xAA;
+constexpr quint8 kHeaderEe = 0xEE;
+
+bool isAaHeader(quint8 b)
+{
+    return b == kHeaderAa || b == kHeaderEe;
+}
+
+qsizetype maxFrameLen(int mode)
+{
+    return mode == kModeSum8 ? kAaMaxLen : mode == kModeCrc ? kRtuMaxLen : 0;
+}
+
+qsizetype minFrameLen(int mode)
+{
+    return mode == kModeSum8 ? kAaMinLen : kRtuMinLen;
+}
+
+// Register codes of the measurement replies, the only 13-byte ones.
+bool isMeasurementRegister(quint8 code)
+{
+    return code == 0x20 || code == 0x22;
+}
+
+// The more likely of the two reply lengths for a 0xAA/0xEE frame starting at p: the word count
+// (bytes 4-5) says it when it is 1 or 3; else measurement registers give the long form.
+qsizetype likelyAaLength(const quint8 *p, qsizetype avail)
+{
+    if (p[0] == kHeaderEe)
+        return kAaShort;
+    if (avail >= 6 && p[4] == 0) {
+        if (p[5] == 1)
+            return kAaShort;
+        if (p[5] == 3)
+            return kAaLong;
+    }
+    return avail >= 4 && !isMeasurementRegister(p[3]) ? kAaShort : kAaLong;
+}
+
+// Every 0xAA/0xEE reply of the module states its word count (bytes 4-5: 00 01 or 00 03), and its
+// length follows from it. A byte lost from the middle of a reply can leave the 8-bit sum right (a
+// lost 00 always does), but not the length, so a frame that contradicts its own count is damaged.
+bool contradictsWordCount(const quint8 *p, qsizetype len)
+{
+    if (len < 7 || p[4] != 0 || (p[5] != 1 && p[5] != 3))
+        return false;
+    return len != 7 + 2 * qsizetype(p[5]);
+}
+
+bool isKnownFunction(quint8 fc)
+{
+    switch (fc & 0x7F) {
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x04:
+    case 0x05:
+    case 0x06:
+    case 0x0F:
+    case 0x10:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Up to three lengths, best first, that a frame starting at p would have if it is a known reply.
+struct Preferred
+{
+    std::array<qsizetype, 3> len {};
+    int count = 0;
+    void add(qsizetype l)
+    {
+        for (int k = 0; k < count; ++k)
+            if (len[k] == l)
+                return;
+        if (count < int(len.size()))
+            len[count++] = l;
+    }
+    bool contains(qsizetype l) const
+    {
+        for (int k = 0; k < count; ++k)
+            if (len[k] == l)
+                return true;
+        return false;
+    }
+};
+
+Preferred preferredLengths(const quint8 *p, qsizetype avail, int mode)
+{
+    Preferred pref;
+    if (mode == kModeSum8) {
+        if (avail < 1 || !isAaHeader(p[0]))
+            return pref;
+        const qsizetype first = likelyAaLength(p, avail);
+        pref.add(first);
+        pref.add(first == kAaLong ? kAaShort : kAaLong);
+        return pref;
+    }
+    if (mode != kModeCrc || avail < 2)
+        return pref;
+    const quint8 fc = p[1];
+    if (fc & 0x80) {
+        pref.add(5); // exception: address, function | 0x80, code, CRC
+        return pref;
+    }
+    switch (fc) {
+    case 0x03:
+    case 0x04:
+        if (avail >= 3)
+            pref.add(5 + qsizetype(p[2]));
+        break;
+    case 0x01:
+    case 0x02:
+        pref.add(8); // the module echoes its measurement-mode frame (function 0x01)
+        if (avail >= 3)
+            pref.add(5 + qsizetype(p[2]));
+        break;
+    case 0x05:
+    case 0x06:
+    case 0x0F:
+    case 0x10:
+        pref.add(8);
+        break;
+    default:
+        break;
+    }
+    return pref;
+}
+
+// Checks candidate lengths of a frame at one position, extending its running sum or CRC only as
+// far as asked.
+class Probe
+{
+public:
+    Probe(const quint8 *p, qsizetype avail, int mode)
+        : m_p(p)
+        , m_avail(qMin(avail, maxFrameLen(mode)))
+        , m_mode(mode)
+    {
+        m_acc[0] = mode == kModeCrc ? 0xFFFF : 0;
+    }
+
+    qsizetype avail() const { return m_avail; }
+
+    bool passes(qsizetype len)
+    {
+        if (len < 2 || len > m_avail)
+            return false;
+        if (m_mode == kModeSum8) {
+            if (!isAaHeader(m_p[0]))
+                return false;
+            if (contradictsWordCount(m_p, len))
+                return false;
+            // m_acc[k]: sum of bytes 1 .. k (the bytes between header and checksum when k = len-2)
+            extendTo(len - 2);
+            return quint8(m_acc[len - 2]) == m_p[len - 1];
+        }
+        // m_acc[k]: CRC-16 of the first k bytes
+        extendTo(len - 2);
+        const quint16 received = quint16(m_p[len - 2] | (m_p[len - 1] << 8));
+        return m_acc[len - 2] == received;
+    }
+
+private:
+    void extendTo(qsizetype k)
+    {
+        while (m_done < k) {
+            const quint8 b = m_p[m_done + (m_mode == kModeSum8 ? 1 : 0)];
+            quint16 acc = m_acc[m_done];
+            if (m_mode == kModeSum8) {
+                acc = quint16(acc + b);
+            } else {
+                acc ^= b;
+                for (int bit = 0; bit < 8; ++bit)
+                    acc = (acc & 1) ? quint16((acc >> 1) ^ 0xA001) : quint16(acc >> 1);
+            }
+            m_acc[++m_done] = acc;
+        }
+    }
+
+    const quint8 *m_p;
+    qsizetype m_avail;
+    int m_mode;
+    qsizetype m_done = 0;
+    std::array<quint16, kRtuMaxLen + 1> m_acc;
+};
+
+bool isPlausibleStartRaw(const quint8 *p, qsizetype r, int mode);
+
+// What may follow a frame without casting doubt on its length.
+bool goodFollower(const quint8 *p, qsizetype n, qsizetype start, qsizetype end, int mode)
+{
+    // At the end of the bytes, a frame shorter than its kind needs is more likely the start of
+    // one whose rest is still on the way.
+    if (end >= n)
+        return !isPlausibleStartRaw(p + start, end - start, mode);
+    if (mode == kModeSum8)
+        return isAaHeader(p[end]);
+    // One module on the line: the next reply carries the same address.
+    return p[end] == p[start];
+}
+
+qsizetype frameLengthAtRaw(const quint8 *p, qsizetype n, qsizetype pos, int mode)
+{
+    if (pos >= n || maxFrameLen(mode) == 0)
+        return 0;
+    if (mode == kModeSum8 && !isAaHeader(p[pos]))
+        return 0;
+    // Any byte may be a Modbus address, so a frame start is told by a function code we know.
+    if (mode == kModeCrc && (n - pos < 2 || !isKnownFunction(p[pos + 1])))
+        return 0;
+    const quint8 *at = p + pos;
+    Probe probe(at, n - pos, mode);
+    const Preferred pref = preferredLengths(at, n - pos, mode);
+    const qsizetype top = probe.avail();
+
+    auto preferredPass = [&](bool needFollower) -> qsizetype {
+        for (int k = 0; k < pref.count; ++k) {
+            const qsizetype len = pref.len[k];
+            if (probe.passes(len) && (!needFollower || goodFollower(p, n, pos, pos + len, mode)))
+                return len;
+        }
+        return 0;
+    };
+    auto otherPass = [&](bool needFollower) -> qsizetype {
+        for (qsizetype len = minFrameLen(mode); len <= top; ++len) {
+            if (pref.contains(len))
+                continue;
+            if (probe.passes(len) && (!needFollower || goodFollower(p, n, pos, pos + len, mode)))
+                return len;
+        }
+        return 0;
+    };
+
+    if (const qsizetype len = preferredPass(true))
+        return len;
+    if (mode == kModeCrc) {
+        // A CRC-16 that matches is rarely wrong: trust the known length even before stray bytes.
+        if (const qsizetype len = preferredPass(false))
+            return len;
+        return otherPass(true);
+    }
+    // An 8-bit sum matches by chance too often to trust an unusual length followed by noise.
+    if (const qsizetype len = otherPass(true))
+        return len;
+    return preferredPass(false);
+}
+
+bool isPlausibleStartRaw(const quint8 *p, qsizetype r, int mode)
+{
+    if (r <= 0)
+        return false;
+    if (mode == kModeSum8) {
+        if (!isAaHeader(p[0]))
+            return false;
+        return r < likelyAaLength(p, r);
+    }
+    if (mode != kModeCrc)
+        return false;
+    if (r == 1)
+        return true; // an address byte alone: anything goes
+    const quint8 fc = p[1];
+    if (!isKnownFunction(fc))
+        return false;
+    qsizetype expected = kRtuMaxLen;
+    if (fc & 0x80) {
+        expected = 5;
+    } else if (fc == 0x03 || fc == 0x04) {
+        if (r >= 3)
+            expected = 5 + qsizetype(p[2]);
+    } else if (fc == 0x01 || fc == 0x02) {
+        if (r >= 3)
+            expected = qMax<qsizetype>(8, 5 + qsizetype(p[2]));
+    } else {
+        expected = 8;
+    }
+    // A byte count that makes the frame longer than any RTU frame can be is no frame start: it
+    // could never complete, only hold back the bytes after it.
+    return expected <= kRtuMaxLen && r < expected;
+}
+
+// A reply that passes as a whole although a complete frame of the length its own header implies
+// already ends inside it: two replies (or a reply and the start of the next) whose bytes happen
+// to pass together.
+bool holdsShorterFrame(const quint8 *p, qsizetype n, int mode)
+{
+    if (n < 2 || (mode == kModeCrc && !isKnownFunction(p[1])))
+        return false;
+    const Preferred pref = preferredLengths(p, n, mode);
+    Probe probe(p, n, mode);
+    for (int k = 0; k < pref.count; ++k)
+        if (pref.len[k] < n && probe.passes(pref.len[k]))
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool acceptsWhole(const QByteArray &reply, int mode)
+{
+    if (mode == kModeSum8)
+        return reply.size() == 1
+            || (frames::checkSum8Frame(reply)
+                && !contradictsWordCount(
+                    reinterpret_cast<const quint8 *>(reply.constData()), reply.size()));
+    if (mode == kModeCrc)
+        return frames::checkCrc(reply);
+    return false;
+}
+
+qsizetype frameLengthAt(const QByteArray &bytes, qsizetype pos, int mode)
+{
+    return frameLengthAtRaw(
+        reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size(), pos, mode);
+}
+
+bool isPlausibleStart(const QByteArray &bytes, int mode)
+{
+    return isPlausibleStartRaw(
+        reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size(), mode);
+}
+
+SplitResult split(const QByteArray &bytes, int mode, bool atSilence)
+{
+    SplitResult out;
+    const auto *p = reinterpret_cast<const quint8 *>(bytes.constData());
+    const qsizetype n = bytes.size();
+    const qsizetype window = maxFrameLen(mode);
+    // In a stream only positions followed by a whole frame window can be judged for good.
+    auto decidable = [&](qsizetype at) { return atSilence || n - at > window; };
+    auto skip = [&](qsizetype from, qsizetype to) {
+        if (to > from) {
+            out.skippedBytes += to - from;
+            ++out.skippedRuns;
+        }
+    };
+
+    qsizetype i = 0;
+    qsizetype knownAt = -1; // a frame start found while scanning ahead, and its length
+    qsizetype knownLen = 0;
+    while (i < n && decidable(i)) {
+        const qsizetype len = i == knownAt ? knownLen : frameLengthAtRaw(p, n, i, mode);
+        if (len > 0) {
+            out.frames.append(bytes.mid(i, len));
+            i += len;
+            continue;
+        }
+        // Nothing starts here: look for the next position where a frame does.
+        qsizetype j = i + 1;
+        qsizetype lenAtJ = 0;
+        while (j < n && decidable(j) && (lenAtJ = frameLengthAtRaw(p, n, j, mode)) == 0)
+            ++j;
+        if (lenAtJ > 0 || !atSilence) {
+            skip(i, j);
+            i = j;
+            knownAt = j;
+            knownLen = lenAtJ;
+            continue;
+        }
+        // No complete frame up to the end: keep the first plausible partial frame, drop the rest.
+        qsizetype k = i;
+        while (k < n && !isPlausibleStartRaw(p + k, n - k, mode))
+            ++k;
+        skip(i, k);
+        out.rest = bytes.mid(k);
+        i = n;
+    }
+    if (i < n)
+        out.rest = bytes.mid(i);
+    return out;
+}
+
+Splitter::Splitter(int mode)
+    : m_mode(mode)
+{
+}
+
+bool Splitter::passesAsOne(const QByteArray &reply) const
+{
+    return acceptsWhole(reply, m_mode)
+        && !holdsShorterFrame(
+            reinterpret_cast<const quint8 *>(reply.constData()), reply.size(), m_mode);
+}
+
+bool Splitter::looksCutShort(const QByteArray &reply) const
+{
+    // The first bytes of a reply can pass the check by themselves (in mode 0 a lone AA or EE
+    // passes as a one-byte reply, AA 00 00 starts every reply from address 0 and one piece in
+    // 256 passes by chance), but no reply of the module is shorter than its kind implies.
+    const auto *p = reinterpret_cast<const quint8 *>(reply.constData());
+    return !reply.isEmpty() && isPlausibleStartRaw(p, reply.size(), m_mode)
+        && !preferredLengths(p, reply.size(), m_mode).contains(reply.size());
+}
+
+QList<QByteArray> Splitter::feed(const QByteArray &gathered, qint64 nowMs)
+{
+    QList<QByteArray> out = expire(nowMs);
+    if (gathered.isEmpty())
+        return out;
+    if (m_tail.isEmpty()) {
+        judge(gathered, nowMs, out);
+        return out;
+    }
+
+    const QByteArray joined = m_tail + gathered;
+    if (passesAsOne(joined)) {
+        // The usual case: a reply that the adapter delivered in pieces.
+        m_tail.clear();
+        if (looksCutShort(joined)) {
+            m_tail = joined;
+            m_tailIsReply = true;
+        } else {
+            ++m_counters.joined;
+            out << joined;
+        }
+        return out;
+    }
+
+    // Does the kept tail start a frame that the new bytes complete (or still only continue)?
+    const SplitResult r = split(joined, m_mode, true);
+    const bool continued = (!r.frames.isEmpty() && joined.startsWith(r.frames.first())
+                               && r.frames.first().size() > m_tail.size())
+        || (r.frames.isEmpty() && r.rest.size() == joined.size());
+    if (continued) {
+        keep(r, joined.size(), nowMs, true, out);
+    } else if (m_tailIsReply) {
+        // The short reply held back stands on its own after all.
+        handUpTail(out);
+        judge(gathered, nowMs, out);
+    } else if (passesAsOne(gathered)) {
+        // The tail was a fragment of something else; the new reply stands on its own.
+        dropTail();
+        judge(gathered, nowMs, out);
+    } else {
+        m_tail.clear();
+        keep(r, joined.size(), nowMs, true, out);
+    }
+    return out;
+}
+
+QList<QByteArray> Splitter::drain(QByteArray &gathered, qint64 nowMs)
+{
+    QList<QByteArray> out = expire(nowMs);
+    if (!m_tail.isEmpty()) {
+        const QByteArray joined = m_tail + gathered;
+        if (m_tailIsReply && frameLengthAt(joined, 0, m_mode) <= m_tail.size())
+            handUpTail(out);
+        else
+            gathered = joined;
+        m_tail.clear();
+        m_tailIsReply = false;
+    }
+    const SplitResult r = split(gathered, m_mode, false);
+    m_counters.split += r.frames.size();
+    m_counters.dropped += r.skippedRuns;
+    m_counters.droppedBytes += r.skippedBytes;
+    gathered = r.rest;
+    out += r.frames;
+    return out;
+}
+
+QList<QByteArray> Splitter::expire(qint64 nowMs)
+{
+    QList<QByteArray> out;
+    if (m_tail.isEmpty() || nowMs - m_tailSince <= kTailLifeMs)
+        return out;
+    if (m_tailIsReply)
+        handUpTail(out);
+    else
+        dropTail();
+    return out;
+}
+
+void Splitter::reset()
+{
+    m_tail.clear();
+    m_tailIsReply = false;
+}
+
+void Splitter::judge(const QByteArray &gathered, qint64 nowMs, QList<QByteArray> &out)
+{
+    if (passesAsOne(gathered)) {
+        if (looksCutShort(gathered)) {
+            // Hold it back briefly: if the rest of a reply follows, the two are one frame;
+            // otherwise it is handed up unchanged when its time is up.
+            m_tail = gathered;
+            m_tailIsReply = true;
+            m_tailSince = nowMs;
+            return;
+        }
+        ++m_counters.accepted;
+        out << gathered;
+        return;
+    }
+    keep(split(gathered, m_mode, true), gathered.size(), nowMs, false, out);
+}
+
+void Splitter::keep(const SplitResult &r, qsizetype inputSize, qint64 nowMs, bool restIsOldTail,
+    QList<QByteArray> &out)
+{
+    m_counters.split += r.frames.size();
+    m_counters.dropped += r.skippedRuns;
+    m_counters.droppedBytes += r.skippedBytes;
+    out += r.frames;
+    // A tail that merely grew keeps its first arrival time, so trickling bytes cannot keep a
+    // partial frame alive for ever.
+    const bool sameStart = restIsOldTail && r.rest.size() == inputSize;
+    if (!sameStart)
+        m_tailSince = nowMs;
+    m_tail = r.rest;
+    m_tailIsReply = false;
+}
+
+void Splitter::handUpTail(QList<QByteArray> &out)
+{
+    ++m_counters.accepted;
+    out << m_tail;
+    m_tail.clear();
+    m_tailIsReply = false;
+}
+
+void Splitter::dropTail()
+{
+    if (m_tail.isEmpty())
+        return;
+    ++m_counters.dropped;
+    m_counters.droppedBytes += m_tail.size();
+    m_tail.clear();
+    m_tailIsReply = false;
+}
+
+} // namespace rx

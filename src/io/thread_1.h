@@ -1,0 +1,70 @@
+// Thread_1: the serial worker that opens, closes, writes and reads the port in a thread of its own.
+#pragma once
+
+#include "core/rxsplitter.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+class MyTimer;
+
+/**
+ * The only code that touches the serial port. It writes the frames the window hands it (adding
+ * the CRC-16 in check mode 1), gathers incoming bytes until 5 ms pass in silence, checks them by
+ * check mode and hands accepted replies up as bytes (and as packed hex text to whoever listens
+ * for that). All its slots run in the thread
+ * it lives in; every member below belongs to that thread.
+ */
+class Thread_1 : public QObject
+{
+    Q_OBJECT
+public:
+    /** The silence that ends a reply. */
+    static constexpr int kSilenceMs = 5;
+
+    Thread_1(QSerialPort *port, QObject *parent);
+    ~Thread_1() override;
+
+    /** Modbus CRC-16 of @p len bytes, bytes swapped into wire order; also sets crc_hex. */
+    void GetCRC(const quint8 *data, int len, quint16 &crc);
+    /** True when the last two of @p len bytes are the CRC-16 of the others, low byte first. */
+    bool CheckCRC(const quint8 *data, int len);
+
+    /** Frames handed up, split out, dropped so far (for diagnostics and tests). */
+    rx::Counters counters() const { return m_splitter.counters(); }
+
+    QSerialPort *serial; ///< not owned: the window creates it
+    int jiaoyan_mode; ///< 0: 0xAA frames with 8-bit sum, 1: Modbus RTU with CRC-16
+    QString crc_hex; ///< CRC of the last frame written in mode 1, 4 hex digits in wire order
+    QByteArray buffer_receive; ///< bytes of the reply being gathered
+    MyTimer *timer_send; ///< the silence timer
+
+signals:
+    void sig_send_data_son(QString);
+    /** One accepted reply, as it came off the line. */
+    void replyReceived(QByteArray reply);
+    void sig_serialport_state_change(bool, QString, QString);
+    void sig_jiexi_data(QByteArray);
+    void sig_show_send_data(QByteArray);
+
+public slots:
+    void slot_send_data_son(QByteArray data);
+    void slot_receive_data_son();
+    void slot_change_serialport(int state, QString portname, int botelv);
+    void slot_jiexi_data(QByteArray string);
+    void slot_jiaoyan_mode_chose(int index);
+    void slot_timer_send();
+
+private:
+    void handOver(const QList<QByteArray> &replies);
+    void onPortError(QSerialPort::SerialPortError error);
+    void abandonReceive();
+    void logCounters(const char *why) const;
+
+    rx::Splitter m_splitter;
+    QElapsedTimer m_clock; ///< monotonic time for silences and tail lifetimes
+    qint64 m_lastArrivalNs = 0;
+};

@@ -1,0 +1,60 @@
+// The window's own texts in Chinese and English, in one table.
+#pragma once
+
+#include "core/commands.h"
+
+#include <QList>
+#include <QString>
+
+namespace texts {
+
+enum class Text {
+    WarnTitle,
+    SerialFailure,
+    SaveFailed,
+    SaveTitle,
+    SaveDone,
+    PictureNotSaved,
+    NotHex,
+    BadPeriod,
+    Send,
+    Receive,
+    LogTrimmed,
+    NoModel,
+    NoCheck,
+    CrcCheck,
+    ChartX,
+    ChartY,
+    // two-state controls, "off" state first
+    OpenSerial,
+    CloseSerial,
+    LaserOn,
+    LaserOff,
+    RepeatMeasure,
+    StopMeasure,
+    OpenChart,
+    CloseChart,
+    StartTracking,
+    StopTracking,
+    Count
+};
+
+/** A control whose text only changes with the language. */
+struct ControlText
+{
+    const char *objectName;
+    const char *chinese;
+    const char *english;
+};
+
+/** @brief Every such control of the main window with its two texts. */
+const QList<ControlText> &controlTexts();
+
+/** @brief @p text in @p language: 0 Chinese, anything else English. */
+QString get(Text text, int language);
+
+/** @brief The words of a warning box that replaces a command (title and text). */
+QString warningTitle(commands::Warning warning, int language);
+QString warningText(commands::Warning warning, int language);
+
+} // namespace texts

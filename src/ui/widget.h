@@ -1,0 +1,237 @@
+// Widget: the main window; declarations grouped by the source file that implements them.
+//
+// Glossary of the pinyin names: jiexi = parse, jiaoyan = check, botelv = baud rate,
+// chuankou = serial port, dingshi = timed, celiang = measure, mokuai = module,
+// jiance = monitor, tongzhi = notify, shuju = data, son = worker side, main = window side.
+#pragma once
+
+#include "core/replies.h"
+#include "core/session.h"
+#include "ui/form.h"
+
+#include <qcustomplot.h>
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QString>
+#include <QTextCursor>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <utility>
+
+class QButtonGroup;
+class QSerialPort;
+class MyTimer;
+class Thread_1;
+class save_file;
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class Widget;
+}
+QT_END_NAMESPACE
+
+class Widget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    /// The log panel keeps this many newest lines; the result table and the chart keep all.
+    static constexpr int kLogLineLimit = 200000;
+
+    // widget.cpp: construction, wiring and shutdown
+    explicit Widget(QWidget *parent = nullptr);
+    ~Widget() override;
+
+    Ui::Widget *ui;
+    QSerialPort *serial_main_1;
+    QThread THread_1;
+    Thread_1 *thread_1_son;
+    bool serialport_state_1 = false;
+    int measure_mode = 0;
+    QButtonGroup *checks = nullptr;
+    int state_measure = 0;
+    Form widget_son;
+    QCPGraph *curGraph = nullptr;
+    int address_index = 0;
+    int address_index_moudbus = 1;
+    save_file *start_save = nullptr;
+    QThread thread_save;
+    int time_send = 0;
+    int time_receive = 0;
+    int mode_celiang = 0;
+    int jiance_mode = 0;
+    QCPItemTracer *plottracer = nullptr;
+    int screen_x = 0;
+    int screen_y = 0;
+    MyTimer *timer_address = nullptr;
+    MyTimer *timer_dingshi_send = nullptr;
+    int mokuai_chose = -1;
+    int language = 0;
+
+    /// Asks for the file name of an export; empty means cancelled. Tests replace it.
+    std::function<QString()> askSaveFileName;
+
+    /// The run shown: records, reply numbering, chart range, last frame, address search.
+    const core::Session &session() const { return session_; }
+
+    // widget.cpp: frame helpers
+    QByteArray change_(QString a);
+    int time_change(QString string);
+
+    // widget_chart.cpp: distance chart set-up
+    void paint();
+
+signals:
+    void sig_talk_serial_name(QString);
+    void sig_send_data_main_1(QByteArray);
+    void sig_change_serialport_1(int, QString, int);
+    void sig_jiexi_data(QString);
+    void sig_jiexi_data_eng(QString);
+    void sig_jiexi_data_modbus(QString);
+    void sig_jiexi_data_modbus_eng(QString);
+    void sig_shw_paint_index(int);
+    void sig_save_data(QString, int, QList<QList<QString>>, int);
+    void sig_jiaoyan_mode_chose(int);
+
+private slots:
+    // widget_port.cpp: port panel, raw and timed sending, port list and hot-plug
+    void slot_timer_dingshi_send();
+    void slot_show_send_data(QByteArray string);
+    void slot_serialport_change_state_1(bool a, QString serialport_name, QString serial_error);
+    void on_open_button_clicked();
+    void on_button_send_clicked();
+    void on_checkBox_dingshi_send_stateChanged(int arg1);
+    void on_jiaoyan_mode_activated(int index);
+    void slot_mycombobox_clicked();
+    void on_comStatus(QString name, bool flag);
+    void onReply(const QByteArray &reply);
+
+    // widget_commands.cpp: queries, settings and measurement control
+    void slot_timer_address();
+    void on_button_read_vcc_clicked();
+    void on_button_read_state_clicked();
+    void on_button_hardware_clicked();
+    void on_button_sofftware_clicked();
+    void on_button_serial_number_clicked();
+    void on_button_light_clicked();
+    void on_button_set_measurement_offset_clicked();
+    void on_button_set_address_clicked();
+    void on_button_reaad_temp_clicked();
+    void on_lineEdit_address_cursorPositionChanged(int arg1, int arg2);
+    void on_button_address_clicked();
+    void on_button_measure_offce_clicked();
+    void on_button_angle_clicked();
+    void on_button_set_baudrate_clicked();
+    void slot_checks();
+    void on_button_once_clicked();
+    void on_button_continue_clicked();
+
+    // widget_replies.cpp: reply dispatch, both parsers, log and result table
+    void slot_receive_data_main_1(QString data);
+    void slot_jiexi_data(QString data);
+    void slot_jiexi_data_eng(QString data);
+    void slot_jiexi_data_modbus(QString data);
+    void slot_jiexi_data_modbus_eng(QString data);
+    void on_button_clear_show_clicked();
+
+    // widget_chart.cpp: distance chart
+    void setxAxisRange(QCPRange range);
+    void myMoveMouseEvent(QMouseEvent *event);
+    void on_button_paint_reset_clicked();
+    void on_button_jiancha_clicked();
+    void on_button_paint_show_clicked();
+
+    // widget_export.cpp: result export
+    void slot_tongzhi_close_file(bool index);
+    void on_button_save_clicked();
+
+    // widget.cpp
+    void on_button_web_clicked();
+
+    // widget_language.cpp: language switch
+    void on_button_Language_clicked();
+
+    // widget_pictures.cpp: model choice and the picture window
+    void on_comboBox_mokuai_choose_activated(int index);
+    void on_button_photo_1_clicked();
+
+private:
+    core::Session session_;
+
+    // Counters that decide the next branch of a toggle. They belong to the
+    // window rather than to the function, so every window starts afresh.
+    int light_i = 0;
+    int language_i = 0;
+    int mokuai_state_i = 0;
+    int jiance_index = 0;
+    int mouse_paint_i = 0;
+
+    /// Name of the port the worker reported open, so hot-plug removal can be
+    /// matched without touching the worker's port object from this thread.
+    QString open_port_name;
+    /// The hot-plug watcher has warned about the open port's removal; the worker's own
+    /// report of the same loss must not bring a second box.
+    bool port_loss_shown = false;
+    /// The custom command last refused as hex, so timed sending reports a typo only once.
+    QString refused_send_text;
+    /// A timed frame has gone to the worker and its echo has not come back yet.
+    bool timed_frame_in_flight = false;
+    /// Monotonic twins of time_send/time_receive: the measuring time must not
+    /// go negative across midnight or jump with clock changes.
+    QElapsedTimer monotonic;
+    qint64 send_mono_ms = 0;
+    qint64 receive_mono_ms = 0;
+
+    // widget_replies.cpp: the log under a stream of replies
+    /// Lines of the reply being handled, written in one go when it is done (html flag second).
+    QList<std::pair<QString, bool>> pending_log;
+    bool log_batching = false;
+    /// Time of the reply being handled: all its lines and its record carry one time.
+    QTime reply_time;
+    /// While lines stream in, the log is repainted once per frame instead of once per line.
+    QTimer log_frame_timer;
+    bool log_trim_noticed = false; ///< the notice that old lines go has been written
+    /// Start of the first log line whose layout may still be kept; the lines before it keep none.
+    QTextCursor log_layout_mark;
+
+    // widget_chart.cpp: replots at most once per frame, less often when a replot gets dear
+    QTimer chart_frame_timer;
+    QElapsedTimer chart_frame_clock; ///< since the last replot
+    qint64 chart_frame_ms = 0;
+
+    // widget_port.cpp
+    QString portName() const;
+    int portBaudRate() const;
+    QByteArray customCommandBytes(bool *ok, bool quietIfRepeated = false);
+    void showSerialFailure(const QString &detail);
+
+    // widget_commands.cpp
+    void sendCommand(const QString &hexText);
+    bool runCommand(int command);
+
+    // widget_replies.cpp
+    void appendLine(const QString &text);
+    void appendRedLine(const QString &text); ///< plain text, shown in red
+    void appendLog(const QString &text, bool html);
+    void writeLog(const QList<std::pair<QString, bool>> &lines);
+    void paceLogPaint();
+    void showLogFrame();
+    void forgetOldLogLayouts();
+    /// "N  [HH:mm:ss.zzz] " of the next reply at the current time: the head of a sent line.
+    QString timeStamp() const;
+    void parseReply(const QString &data, int parserLanguage, replies::Protocol protocol);
+    void showReply(const replies::Reply &reply, int parserLanguage);
+
+    // widget_chart.cpp
+    void addChartPoint(qint32 distance);
+    void replotChart(QCustomPlot::RefreshPriority priority);
+    void scheduleChartReplot();
+    void replotPacedChart();
+
+    // widget_export.cpp
+    void showSaveOutcome(bool failed);
+    void savePicture(const QPixmap &picture, const QString &path);
+};

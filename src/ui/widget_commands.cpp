@@ -1,0 +1,210 @@
+// Query, settings and measurement commands: the buttons, the address field and the address search.
+#include "ui_widget.h"
+#include "ui/widget.h"
+#include "ui/log.h"
+
+#include "core/commands.h"
+#include "io/mytimer.h"
+#include "ui/texts.h"
+
+#include <QButtonGroup>
+#include <QMessageBox>
+
+using commands::Command;
+
+namespace {
+QString laserStyle(bool on)
+{
+    return (on ? QStringLiteral("QPushButton {    background-color: rgb(35, 153, 197);    "
+                                "border-radius: 4px;color: rgb(255, 255, 255);}")
+               : QStringLiteral("QPushButton {    background-color: rgb(206, 206, 206);    "
+                                "border-radius: 4px;}"))
+        + QStringLiteral("QPushButton:hover {    background-color: rgb(87, 87, 87);    color: "
+                         "rgb(255, 255, 255);}QPushButton:pressed {    background-color: "
+                         "rgb(35, 153, 197);    padding-left: 3px;    padding-top: 3px;}"
+                         "QPushButton#button_light {    border: 1px solid rgb(87, 87, 87);}");
+}
+
+QString continueStyle(bool running)
+{
+    return (running ? QStringLiteral("QPushButton {    background-color: rgb(87, 87, 87);    "
+                                     "border-radius: 4px;    color: rgb(255, 255, 255);}")
+                    : QStringLiteral("QPushButton {    background-color: rgb(206, 206, 206);    "
+                                     "border-radius: 4px;}"))
+        + QStringLiteral("QPushButton:hover {    background-color: rgb(87, 87, 87);    color: "
+                         "rgb(255, 255, 255);}QPushButton:pressed {    background-color: "
+                         "rgb(35, 153, 197);    padding-left: 3px;    padding-top: 3px;}"
+                         "QPushButton#button_continue {    border: 1px solid rgb(87, 87, 87);}");
+}
+} // namespace
+
+void Widget::sendCommand(const QString &hexText)
+{
+    qCDebug(lcUi) << hexText;
+    emit sig_send_data_main_1(change_(hexText));
+}
+
+bool Widget::runCommand(int command)
+{
+    commands::FieldTexts fields;
+    fields.address = ui->lineEdit_address->text();
+    fields.offset = ui->lineEdit_set_measurement_offset->text();
+    fields.oldAddress = ui->lineEdit_old_address->text();
+    fields.newAddress = ui->lineEdit_new_address->text();
+    commands::Inputs in;
+    in.address = address_index;
+    in.modbusAddress = address_index_moudbus;
+    in.measureMode = measure_mode;
+    in.offset = commands::fieldNumber(fields.offset);
+    in.oldAddress = commands::fieldNumber(fields.oldAddress);
+    in.newAddress = commands::fieldNumber(fields.newAddress);
+    in.baudCode = ui->botelv_Box_2->currentIndex();
+    const int checkMode = ui->jiaoyan_mode->currentIndex();
+    const commands::Built built = commands::build(Command(command), checkMode, in);
+    commands::Warning warning = built.warning;
+    if (built.text) {
+        // A field that holds no usable number would otherwise go out as 0 (or as its low bits):
+        // a frame the operator never asked for.
+        warning = commands::fieldWarning(Command(command), checkMode, fields);
+        if (warning == commands::Warning::None) {
+            sendCommand(*built.text);
+            return true;
+        }
+    }
+    if (warning != commands::Warning::None) {
+        QMessageBox box(QMessageBox::Warning, texts::warningTitle(warning, language),
+            texts::warningText(warning, language), QMessageBox::Ok, this);
+        box.setDefaultButton(QMessageBox::NoButton);
+        box.exec();
+    }
+    return false;
+}
+
+void Widget::on_button_read_vcc_clicked()
+{
+    runCommand(int(Command::ReadVoltage));
+}
+void Widget::on_button_read_state_clicked()
+{
+    runCommand(int(Command::ReadStatus));
+}
+void Widget::on_button_hardware_clicked()
+{
+    runCommand(int(Command::ReadHardwareVersion));
+}
+void Widget::on_button_sofftware_clicked()
+{
+    runCommand(int(Command::ReadSoftwareVersion));
+}
+void Widget::on_button_serial_number_clicked()
+{
+    runCommand(int(Command::ReadSerialNumber));
+}
+void Widget::on_button_reaad_temp_clicked()
+{
+    runCommand(int(Command::ReadTemperature));
+}
+void Widget::on_button_measure_offce_clicked()
+{
+    runCommand(int(Command::ReadOffset));
+}
+void Widget::on_button_angle_clicked()
+{
+    runCommand(int(Command::ReadAngle));
+}
+void Widget::on_button_set_measurement_offset_clicked()
+{
+    runCommand(int(Command::SetOffset));
+}
+void Widget::on_button_set_address_clicked()
+{
+    runCommand(int(Command::SetAddress));
+}
+void Widget::on_button_set_baudrate_clicked()
+{
+    runCommand(int(Command::SetBaudRate));
+}
+
+void Widget::on_button_light_clicked()
+{
+    const bool on = light_i % 2 == 0;
+    // A frame refused for its address leaves the toggle where it was.
+    if (!runCommand(int(on ? Command::LaserOn : Command::LaserOff)))
+        return;
+    ui->button_light->setText(texts::get(on ? texts::Text::LaserOff : texts::Text::LaserOn, language));
+    ui->button_light->setStyleSheet(laserStyle(on));
+    ++light_i;
+}
+
+void Widget::on_lineEdit_address_cursorPositionChanged(int arg1, int arg2)
+{
+    Q_UNUSED(arg1);
+    Q_UNUSED(arg2);
+    const int value = commands::fieldNumber(ui->lineEdit_address->text());
+    if (ui->jiaoyan_mode->currentIndex() == 0)
+        address_index = value;
+    else if (ui->jiaoyan_mode->currentIndex() == 1)
+        address_index_moudbus = value;
+}
+
+void Widget::on_button_address_clicked()
+{
+    if (ui->jiaoyan_mode->currentIndex() == 0) {
+        if (!timer_address->isActive()) {
+            session_.startAddressSearch();
+            timer_address->start(20);
+        }
+    } else if (ui->jiaoyan_mode->currentIndex() == 1) {
+        runCommand(int(Command::ReadAddress));
+    }
+}
+
+void Widget::slot_timer_address()
+{
+    // A tick queued just before the search ended must not start a probe of its own (it would
+    // skip address 0 next time).
+    if (!timer_address->isActive() || !session_.addressSearchRunning())
+        return;
+    sendCommand(commands::addressProbe(session_.nextProbe()));
+    if (!session_.addressSearchRunning())
+        timer_address->stop();
+}
+
+void Widget::slot_checks()
+{
+    static const char *const kModeNames[] = { "自动测量", "慢速测量", "快速测量" };
+    for (int id = 1; id <= 3; ++id) {
+        if (checks->button(id)->isChecked()) {
+            measure_mode = id - 1;
+            qCDebug(lcUi) << kModeNames[id - 1];
+        }
+    }
+    runCommand(int(Command::MeasureMode));
+}
+
+void Widget::on_button_once_clicked()
+{
+    mode_celiang = 1;
+    runCommand(int(Command::MeasureOnce));
+}
+
+void Widget::on_button_continue_clicked()
+{
+    if (ui->jiaoyan_mode->currentIndex() != 0) {
+        runCommand(int(Command::ContinuousStart)); // shows the not-available warning
+        return;
+    }
+    mode_celiang = 2;
+    if (state_measure != 0) {
+        sendCommand(commands::stopByte());
+        state_measure = 0;
+        ui->button_continue->setText(texts::get(texts::Text::RepeatMeasure, language));
+        ui->button_continue->setStyleSheet(continueStyle(false));
+        return;
+    }
+    if (!runCommand(int(Command::ContinuousStart)))
+        return;
+    ui->button_continue->setText(texts::get(texts::Text::StopMeasure, language));
+    ui->button_continue->setStyleSheet(continueStyle(true));
+    state_measure = 1;
+}

@@ -1,0 +1,67 @@
+// Result export: the save button, the text file, the chart picture and the workbook worker's
+// notice.
+#include "ui_widget.h"
+#include "ui/widget.h"
+
+#include "export/exporting.h"
+#include "ui/texts.h"
+
+#include <QDate>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+QString askFileName(QWidget *parent)
+{
+    return QFileDialog::getSaveFileName(parent, QString(), QString(), QObject::tr("*.txt;;*.xlsx"));
+}
+} // namespace
+
+void Widget::showSaveOutcome(bool failed)
+{
+    if (failed)
+        QMessageBox::warning(this, texts::get(texts::Text::WarnTitle, language), texts::get(texts::Text::SaveFailed, language), QMessageBox::Ok);
+    else
+        QMessageBox::information(this, texts::get(texts::Text::SaveTitle, language), texts::get(texts::Text::SaveDone, language), QMessageBox::Ok);
+}
+
+void Widget::savePicture(const QPixmap &picture, const QString &path)
+{
+    if (!picture.save(path, "JPG"))
+        appendRedLine(texts::get(texts::Text::PictureNotSaved, language) + path);
+}
+
+void Widget::on_button_save_clicked()
+{
+    QCustomPlot *plot = ui->widget_paint;
+    // A hidden chart has no on-screen size; render it at a useful one instead.
+    const QPixmap picture = plot->isVisible()
+        ? plot->grab()
+        : plot->toPixmap(qMax(plot->width(), 800), qMax(plot->height(), 500));
+
+    const QString name = askSaveFileName ? askSaveFileName() : askFileName(this);
+    if (name.isEmpty()) {
+        showSaveOutcome(true);
+        return;
+    }
+
+    if (exporting::isWorkbookName(name)) {
+        emit sig_save_data(exporting::workbookBaseName(name), 1, session_.table(), language);
+        savePicture(picture, exporting::pictureName(name));
+        return;
+    }
+
+    QString error;
+    const bool written
+        = exporting::writeTextFile(name, session_.table(), language, QDate::currentDate(), &error);
+    if (!written)
+        appendRedLine(error);
+    showSaveOutcome(!written);
+    savePicture(picture, exporting::pictureName(name));
+}
+
+void Widget::slot_tongzhi_close_file(bool index)
+{
+    // The worker says 0 once the workbook is complete on disk, 1 when any step failed.
+    showSaveOutcome(index);
+}

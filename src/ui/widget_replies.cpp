@@ -1,0 +1,269 @@
+// Reply dispatch, the four reply parsers, the log panel and the result table.
+#include "ui_widget.h"
+#include "ui/widget.h"
+#include "ui/log.h"
+
+#include "core/frames.h"
+#include "io/mytimer.h"
+#include "core/replies.h"
+#include "core/replytext.h"
+#include "ui/texts.h"
+
+#include <QTextBlock>
+
+namespace {
+// Ten repaints a second keep a streaming log moving smoothly; each repaint of the shadowed panel
+// costs milliseconds, so one per line would take the whole GUI thread at wire speed.
+constexpr int kLogFrameMs = 100;
+// Lines this far above the first one shown keep their layout, so scrolling back a little finds
+// them laid out.
+constexpr int kLogLayoutMargin = 200;
+// A line of this many '-' closes every decoded reply in the log.
+constexpr int kSeparatorWidth = 50;
+
+QString htmlText(const QString &text)
+{
+    // Rich text folds runs of blanks into one; the log must show "0  [" as plain lines do.
+    return text.toHtmlEscaped().replace(QLatin1String("  "), QLatin1String("&nbsp; "));
+}
+
+QString separator()
+{
+    return QString(kSeparatorWidth, QLatin1Char('-'));
+}
+
+QString linePrefix(int number, const QString &clock)
+{
+    return QString::number(number) + QLatin1String("  [") + clock + QLatin1String("] ");
+}
+} // namespace
+
+QString Widget::timeStamp() const
+{
+    return linePrefix(session_.replyNumber(), frames::clockText(QTime::currentTime()));
+}
+
+void Widget::appendLine(const QString &text)
+{
+    appendLog(text, false);
+}
+
+void Widget::appendRedLine(const QString &text)
+{
+    appendLog(
+        QStringLiteral("<font color='red'>") + htmlText(text) + QStringLiteral("</font>"),
+        true);
+}
+
+void Widget::appendLog(const QString &text, bool html)
+{
+    if (log_batching)
+        pending_log.append({ text, html });
+    else
+        writeLog({ { text, html } });
+}
+
+void Widget::writeLog(const QList<std::pair<QString, bool>> &lines)
+{
+    if (lines.isEmpty())
+        return;
+    QPlainTextEdit *log = ui->plainTextEdit_show_data;
+    paceLogPaint();
+    if (!log_trim_noticed && log->blockCount() >= kLogLineLimit) {
+        log_trim_noticed = true;
+        log->appendPlainText(texts::get(texts::Text::LogTrimmed, language).arg(kLogLineLimit));
+    }
+    // Every append lays out the line before it, so neighbouring plain lines go in together.
+    QString plain;
+    for (const auto &[text, html] : lines) {
+        if (!html) {
+            plain += plain.isNull() ? text : QLatin1Char('\n') + text;
+            continue;
+        }
+        if (!plain.isNull())
+            log->appendPlainText(std::exchange(plain, QString()));
+        log->appendHtml(text);
+    }
+    if (!plain.isNull())
+        log->appendPlainText(plain);
+}
+
+void Widget::paceLogPaint()
+{
+    if (!log_frame_timer.isActive()) {
+        // The first lines after a pause are painted at once; the frame starts now.
+        log_frame_timer.start(kLogFrameMs);
+        return;
+    }
+    ui->plainTextEdit_show_data->setUpdatesEnabled(false);
+}
+
+void Widget::showLogFrame()
+{
+    QPlainTextEdit *log = ui->plainTextEdit_show_data;
+    forgetOldLogLayouts();
+    if (log->updatesEnabled())
+        return; // nothing written during the frame: the stream has paused
+    log->setUpdatesEnabled(true);
+    log_frame_timer.start(kLogFrameMs);
+}
+
+void Widget::forgetOldLogLayouts()
+{
+    // Every line painted once keeps its layout, which costs more memory than its text, and
+    // whenever the widest line leaves the top of a full log Qt measures every kept layout again.
+    // Lines scrolled well out of sight give theirs up; Qt lays a line out again when it is shown.
+    QPlainTextEdit *log = ui->plainTextEdit_show_data;
+    QTextDocument *doc = log->document();
+    if (log_layout_mark.isNull() || log_layout_mark.document() != doc)
+        log_layout_mark = QTextCursor(doc);
+    const int shownFrom = log->cursorForPosition(QPoint(0, 0)).blockNumber();
+    const QTextBlock keepFrom = doc->findBlockByNumber(shownFrom - kLogLayoutMargin);
+    if (!keepFrom.isValid())
+        return;
+    // The mark is a cursor, so it stays on its line as lines are added and removed; when its
+    // line is dropped from the top it moves to the new first line.
+    const int stop = keepFrom.blockNumber();
+    QTextBlock b = log_layout_mark.block();
+    for (int n = b.blockNumber(); b.isValid() && n < stop; b = b.next(), ++n)
+        b.clearLayout();
+    if (keepFrom.position() > log_layout_mark.position())
+        log_layout_mark.setPosition(keepFrom.position());
+}
+
+void Widget::slot_receive_data_main_1(QString data)
+{
+    onReply(frames::fromHexText(data));
+}
+
+void Widget::onReply(const QByteArray &reply)
+{
+    const int checkMode = ui->jiaoyan_mode->currentIndex();
+    const replies::Route route = replies::routeReply(reply, checkMode);
+    if (route == replies::Route::Empty) {
+        qCDebug(lcUi) << "empty reply";
+        return;
+    }
+    // Reading the clock is dear on some systems (a time-zone check per call): once per reply.
+    reply_time = QTime::currentTime();
+    const QString clock = frames::clockText(reply_time);
+    log_batching = true;
+    const QString packed = frames::toPackedHex(reply);
+    const QString echo = linePrefix(session_.replyNumber(), clock)
+        + texts::get(texts::Text::Receive, language) + frames::spacedPairs(packed);
+    // A module error is echoed in red as well as decoded in red.
+    if (quint8(reply.at(0)) == 0xEE)
+        appendRedLine(echo);
+    else
+        appendLine(echo);
+
+    time_receive = time_change(clock);
+    receive_mono_ms = monotonic.elapsed();
+    qCDebug(lcUi) << "reply of" << reply.size() << "bytes";
+
+    if (route == replies::Route::TooShort) {
+        appendLine(separator());
+    } else {
+        // The parsers are reached through their signals, as anything else that hands them a
+        // reply does.
+        if (checkMode == 0)
+            emit(language == 0 ? sig_jiexi_data(packed) : sig_jiexi_data_eng(packed));
+        else if (checkMode == 1)
+            emit(language == 0 ? sig_jiexi_data_modbus(packed) : sig_jiexi_data_modbus_eng(packed));
+        session_.countReply();
+    }
+    log_batching = false;
+    reply_time = QTime();
+    writeLog(std::exchange(pending_log, {}));
+}
+
+void Widget::parseReply(const QString &data, int parserLanguage, replies::Protocol protocol)
+{
+    const QByteArray reply = frames::fromHexText(data);
+    if (protocol == replies::Protocol::Aa) {
+        replies::AaContext ctx;
+        ctx.addressSearchRunning = session_.addressSearchRunning();
+        ctx.lastProbedAddress = session_.lastProbe();
+        showReply(replies::decodeAa(reply, ctx), parserLanguage);
+    } else {
+        showReply(replies::decodeModbus(reply, session_.lastSent()), parserLanguage);
+    }
+}
+
+void Widget::showReply(const replies::Reply &reply, int parserLanguage)
+{
+    const QTime time = reply_time.isValid() ? reply_time : QTime::currentTime();
+    const QString prefix = linePrefix(session_.replyNumber(), frames::clockText(time));
+    const QString words
+        = replies::describe(reply, parserLanguage, ui->botelv_Box_2->currentText());
+    if (reply.kind == replies::Kind::NotAFrame) {
+        appendLine(separator());
+    } else if (reply.isError()) {
+        // Part of an error line comes from the wire: escaped, blanks kept.
+        appendLog(QStringLiteral("<font color='red'>") + htmlText(prefix) + htmlText(words)
+                + QStringLiteral("<br>") + separator() + QStringLiteral("</font>"),
+            true);
+    } else if (reply.kind != replies::Kind::Nothing) {
+        appendLine(prefix + words + QLatin1Char('\n') + separator());
+    }
+
+    if (reply.isMeasurement()) {
+        core::Record record;
+        record.clockMs = time.msecsSinceStartOfDay();
+        record.mode = qint8(measure_mode);
+        record.language = quint8(parserLanguage);
+        // Only a single measurement has a start to measure from; continuous replies come on
+        // their own.
+        if (mode_celiang == 1)
+            record.measuringMs = qint32(qMax<qint64>(0, receive_mono_ms - send_mono_ms));
+        if (reply.kind == replies::Kind::ModuleError) {
+            record.error = true;
+            record.codeBytes = quint8(reply.word.size());
+            for (const char byte : reply.word)
+                record.value = (record.value << 8) | quint8(byte);
+        } else {
+            record.value = qint32(reply.number);
+            record.signal = reply.signal;
+        }
+        session_.addRecord(record);
+    }
+    if (reply.chartPoint)
+        addChartPoint(qint32(reply.number));
+    if (reply.newAddress) {
+        if (reply.protocol == replies::Protocol::Aa)
+            address_index = *reply.newAddress;
+        else
+            address_index_moudbus = *reply.newAddress;
+    }
+    if (reply.endsAddressSearch) {
+        timer_address->stop();
+        session_.endAddressSearch();
+    }
+}
+
+void Widget::slot_jiexi_data(QString data)
+{
+    parseReply(data, 0, replies::Protocol::Aa);
+}
+void Widget::slot_jiexi_data_eng(QString data)
+{
+    parseReply(data, 1, replies::Protocol::Aa);
+}
+void Widget::slot_jiexi_data_modbus(QString data)
+{
+    parseReply(data, 0, replies::Protocol::Modbus);
+}
+void Widget::slot_jiexi_data_modbus_eng(QString data)
+{
+    parseReply(data, 1, replies::Protocol::Modbus);
+}
+
+void Widget::on_button_clear_show_clicked()
+{
+    session_.clear();
+    curGraph->data()->clear();
+    replotChart(QCustomPlot::rpRefreshHint);
+    ui->plainTextEdit_show_data->clear();
+    ui->plainTextEdit_show_data->setUpdatesEnabled(true);
+    log_trim_noticed = false;
+}
