@@ -67,7 +67,9 @@ bool writeTextFile(const QString &path, const QList<QList<QString>> &rows, int l
             *error = file.errorString();
         return false;
     }
-    if (!writeText(&file, rows, language, date)) {
+    // Flushed here: QSaveFile::commit() ignores a failing final flush and would put a truncated
+    // file in place of the earlier one.
+    if (!writeText(&file, rows, language, date) || !file.flush()) {
         if (error)
             *error = file.errorString();
         file.cancelWriting();

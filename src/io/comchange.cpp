@@ -4,7 +4,6 @@
 #include "io/log.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -28,8 +27,9 @@ ComChange *ComChange::getInstance()
     // pointer would be a data race.
     static QBasicMutex mutex;
     QMutexLocker lock(&mutex);
+    // The application owns it, so it goes with the application and its udev handles are closed.
     if (!m_comChange)
-        m_comChange = new ComChange(nullptr);
+        m_comChange = new ComChange(QCoreApplication::instance());
     return m_comChange;
 }
 
