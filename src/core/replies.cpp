@@ -104,9 +104,9 @@ Reply decodeAa(const QByteArray &reply, const AaContext &ctx)
         return r;
     }
     case 0x12:
-        // Reads carry the read flag (0x80) in the address byte; the module echoes it, so the
-        // number alone tells a read from a write.
-        return make(aa, unsignedField(reply, 1, 1) > 79 ? Kind::OffsetRead : Kind::OffsetSet,
+        // Reads carry the read flag (0x80) in the address byte and the module echoes it; a write
+        // to a module at address 80 to 127 has no flag and is still a write.
+        return make(aa, unsignedField(reply, 1, 1) >= 0x80 ? Kind::OffsetRead : Kind::OffsetSet,
             signed16(reply, 6));
     case 0x14:
         return make(aa, Kind::BaudRateSet);

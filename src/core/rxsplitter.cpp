@@ -443,8 +443,19 @@ QList<QByteArray> Splitter::feed(const QByteArray &gathered, qint64 nowMs)
     const bool continued = (!r.frames.isEmpty() && joined.startsWith(r.frames.first())
                                && r.frames.first().size() > m_tail.size())
         || (r.frames.isEmpty() && r.rest.size() == joined.size());
+    const auto *p = reinterpret_cast<const quint8 *>(joined.constData());
+    const bool oneDamagedReply = isPlausibleStartRaw(p, m_tail.size(), m_mode)
+        && preferredLengths(p, joined.size(), m_mode).contains(joined.size());
     if (continued) {
         keep(r, joined.size(), nowMs, true, out);
+    } else if (oneDamagedReply) {
+        // The new bytes complete the kept start to exactly the length its kind has, and the
+        // whole fails its check: one reply damaged on the line. Neither its first piece nor its
+        // last byte may pass as a reply of its own.
+        ++m_counters.dropped;
+        m_counters.droppedBytes += joined.size();
+        m_tail.clear();
+        m_tailIsReply = false;
     } else if (m_tailIsReply) {
         // The short reply held back stands on its own after all.
         handUpTail(out);

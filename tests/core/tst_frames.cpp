@@ -1,0 +1,116 @@
+// Hex text both ways, CRC-16, the 8-bit sum and time-of-day stamps, against known answers and
+// against the checksums the test support computes from their definition.
+#include "core/frames.h"
+
+#include "testsupport.h"
+
+#include <QTest>
+
+using testsupport::hex;
+
+namespace {
+void textRow(const char *name, const QString &text, const char *bytes, bool strict)
+{
+    QTest::newRow(name) << text << hex(bytes) << strict;
+}
+} // namespace
+
+class TestFrames : public QObject
+{
+    Q_OBJECT
+private slots:
+    void hexText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes"); // what the tolerant converter makes of it
+        QTest::addColumn<bool>("strict"); // whole pairs of hex digits, blanks ignored
+        textRow("spaced-frame", "AA 00 00 20 00 01 00 00 21", "AA0000200001000021", true);
+        textRow("lower-case-packed", "aa0f", "AA0F", true);
+        textRow("blanks-dropped-before-pairing", "A A 0 1", "AA01", true);
+        textRow("odd-last-char-own-byte", "ABC", "AB0C", false);
+        textRow("non-hex-pair-gives-00", "ZZ 10", "0010", false);
+        textRow("low-half-invalid-gives-00", "1G 10", "0010", false);
+        textRow("non-hex-odd-last-gives-00", "10 Z", "1000", false);
+        textRow("glued-baud-code-pairs-after-blanks", "01 06 00 03 005", "010600030005", false);
+        textRow("tab-is-no-blank", "A\tB", "000B", false);
+        textRow("empty", "", "", false);
+    }
+    void hexText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, strict);
+        QCOMPARE(frames::fromHexText(text), bytes);
+        QCOMPARE(frames::isStrictHexText(text), strict);
+        // Back to text, judged by Qt's own hex writer.
+        const QString spaced = QString::fromLatin1(bytes.toHex(' ').toUpper());
+        const QString packed = QString::fromLatin1(bytes.toHex().toUpper());
+        QCOMPARE(frames::toHexText(bytes), spaced);
+        QCOMPARE(frames::toPackedHex(bytes), packed);
+        QCOMPARE(frames::spacedPairs(packed), spaced);
+        QCOMPARE(frames::spacedPairs(packed + "F"), spaced + (spaced.isEmpty() ? "F" : " F"));
+        QCOMPARE(frames::fromHexText(spaced), bytes);
+    }
+
+    void frameCheck_data()
+    {
+        QTest::addColumn<bool>("crc"); // else the 8-bit sum of a 0xAA/0xEE frame
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("sum-single-measurement-frame") << false << hex("AA0000200001000021") << true;
+        QTest::newRow("sum-1f5-keeps-low-byte") << false << hex("AAFFF6F5") << true;
+        QTest::newRow("sum-ee-header-same-rule") << false << hex("EE0000000001000F10") << true;
+        QTest::newRow("sum-other-header") << false << hex("AB0000200001000021") << false;
+        QTest::newRow("sum-two-bytes-sum-of-nothing") << false << hex("AA00") << true;
+        QTest::newRow("sum-one-byte") << false << hex("AA") << false;
+        QTest::newRow("crc-check-value-4b37") << true << QByteArray("123456789\x37\x4B") << true;
+        QTest::newRow("crc-low-byte-first") << true << hex("010300000001840A") << true;
+        QTest::newRow("crc-bytes-swapped") << true << hex("0103000000010A84") << false;
+        QTest::newRow("crc-two-bytes-ffff-of-nothing") << true << hex("FFFF") << true;
+        QTest::newRow("crc-one-byte") << true << hex("FF") << false;
+        // Every address probe (AA 80+a 00 00 sum), also with a wrong sum, and one Modbus request
+        // to every address, framed by the test support's own checksums.
+        for (int a = 0; a <= 127; ++a) {
+            const QByteArray probe = testsupport::aa(QByteArray(1, char(0x80 + a)) + hex("0000"));
+            QTest::addRow("sum-probe-%d", a) << false << probe << true;
+            QTest::addRow("sum-probe-%d-off", a)
+                << false << probe.chopped(1) + char(~probe.back()) << false;
+        }
+        for (int a = 1; a <= 247; ++a)
+            QTest::addRow("crc-request-to-%d", a)
+                << true << testsupport::rtu(char(a) + hex("0400040003")) << true;
+    }
+    void frameCheck()
+    {
+        QFETCH(bool, crc);
+        QFETCH(QByteArray, frame);
+        QFETCH(bool, ok);
+        QCOMPARE(crc ? frames::checkCrc(frame) : frames::checkSum8Frame(frame), ok);
+        if (crc && ok)
+            QCOMPARE(frames::appendCrc(frame.chopped(2)), frame);
+    }
+
+    void timeOfDay_data()
+    {
+        QTest::addColumn<QString>("clock");
+        QTest::addColumn<int>("ms");
+        QTest::newRow("afternoon") << "13:05:09.042" << 47109042;
+        QTest::newRow("end-of-day") << "23:59:59.999" << 86399999;
+        QTest::newRow("separators-not-examined") << "13x05x09x042" << 47109042;
+        QTest::newRow("invalid-hours-count-0") << "ab:05:09.042" << 309042;
+        QTest::newRow("invalid-millis-count-0") << "13:05:09.0z2" << 47109000;
+        QTest::newRow("missing-millis") << "13:05:09" << 47109000;
+        QTest::newRow("empty") << "" << 0;
+    }
+    void timeOfDay()
+    {
+        QFETCH(QString, clock);
+        QFETCH(int, ms);
+        QCOMPARE(frames::timeOfDayMs(clock), ms);
+        if (QTime::fromString(clock, QStringLiteral("HH:mm:ss.zzz")).isValid())
+            QCOMPARE(frames::clockText(QTime::fromMSecsSinceStartOfDay(ms)), clock);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFrames)
+#include "tst_frames.moc"

@@ -1,0 +1,142 @@
+// The run model: reply numbering, records and their texts, the chart-range rule, clear(), the
+// frame sent last and the address search.
+#include "core/session.h"
+
+#include <QTest>
+#include <QTime>
+
+#include <limits>
+
+using core::Record;
+using core::Session;
+
+Q_DECLARE_METATYPE(core::Record)
+
+namespace {
+constexpr int kIntMax = std::numeric_limits<int>::max();
+constexpr qint32 kClock = 33302318; // 09:15:02.318
+const QString kAuto = QString::fromUtf8("自动测量");
+
+void textRow(const char *name, const Record &record, const QString &texts)
+{
+    QTest::newRow(name) << record << texts.split(QLatin1Char('|'));
+}
+
+// The range after distances fed in order (the last one while monitoring, if asked) with
+// `replies` replies counted before the last: {minY, maxY, setYRange, xUpper or -1}.
+void rangeRow(const char *name, const QList<int> &distances, int replies, bool monitoring,
+    const QList<int> &range)
+{
+    QTest::newRow(name) << distances << replies << monitoring << range;
+}
+} // namespace
+
+class TestSession : public QObject
+{
+    Q_OBJECT
+private slots:
+    void recordTexts_data()
+    {
+        // {clock ms, value, signal, measuring ms, mode, language, error, code bytes}
+        QTest::addColumn<Record>("record");
+        QTest::addColumn<QStringList>("texts"); // mode, distance or code, signal, ms
+        textRow("chinese-auto-with-time", { kClock, 1234, 110, 187, 0, 0, false, 0 },
+            "自动测量|1234|110|187");
+        textRow("english-fast-negative", { 0, -5, -1, -1, 2, 1, false, 0 }, "Fast measure|-5|-1|");
+        textRow("time-0-shown", { kClock, 7, 0, 0, 1, 1, false, 0 }, "Slow measure|7|0|0");
+        textRow("language-2-is-english", { 0, 1, 2, -1, 1, 2, false, 0 }, "Slow measure|1|2|");
+        textRow("mode-3-no-text", { 0, 1, 2, 5, 3, 1, false, 0 }, "|1|2|5");
+        textRow("error-2-bytes-no-signal", { kClock, 0x0F, 99, 187, 1, 0, true, 2 },
+            "慢速测量|000F||187");
+        textRow(
+            "error-4-bytes-top-bit", { 0, -15, 0, -1, 0, 1, true, 4 }, "Auto measure|FFFFFFF1||");
+    }
+    void recordTexts()
+    {
+        QFETCH(Record, record);
+        QFETCH(QStringList, texts);
+        const QStringList all = core::recordTexts(record);
+        QCOMPARE(all.mid(1), texts);
+        QCOMPARE(
+            all.first(), QTime::fromMSecsSinceStartOfDay(record.clockMs).toString("HH:mm:ss.zzz"));
+        // The table holds every record's texts in the order they came.
+        Session session;
+        session.addRecord(record);
+        session.addRecord(Record {});
+        const QStringList first { "00:00:00.000", kAuto, "0", "0", "" };
+        QCOMPARE(session.table(), (QList<QList<QString>> { all, first }));
+    }
+
+    void chartRange_data()
+    {
+        QTest::addColumn<QList<int>>("distances");
+        QTest::addColumn<int>("replies");
+        QTest::addColumn<bool>("monitoring");
+        QTest::addColumn<QList<int>>("range");
+        rangeRow("first-1234-top-1357", { 1234 }, 0, false, { 0, 1357, true, -1 });
+        rangeRow("top-1-1-times-truncated", { 301 }, 0, false, { 0, 331, true, -1 });
+        rangeRow("at-top-unchanged", { 300 }, 0, false, { 0, 300, true, -1 });
+        rangeRow("below-grown-top-unchanged", { 1234, 301 }, 0, false, { 0, 1357, true, -1 });
+        rangeRow("negative-drops-bottom", { -5 }, 0, false, { -5, 300, true, -1 });
+        rangeRow("bottom-never-rises", { -5, -2 }, 0, false, { -5, 300, true, -1 });
+        rangeRow("x-20-untouched", { 10 }, 20, false, { 0, 300, true, -1 });
+        rangeRow("x-21-stretches", { 10 }, 21, false, { 0, 300, true, 21 });
+        rangeRow("monitoring-moves-nothing", { 5000 }, 40, true, { 0, 300, false, -1 });
+        rangeRow("monitoring-keeps-range", { 1234, -5, -50 }, 40, true, { -5, 1357, false, -1 });
+        rangeRow("top-just-below-int-max", { 1952257860 }, 0, false, { 0, 2147483646, true, -1 });
+        rangeRow("top-past-int-max-stops", { 1952257862 }, 0, false, { 0, kIntMax, true, -1 });
+        rangeRow("int-min-bottom", { -kIntMax - 1 }, 0, false, { -kIntMax - 1, 300, true, -1 });
+    }
+    void chartRange()
+    {
+        QFETCH(QList<int>, distances);
+        QFETCH(int, replies);
+        QFETCH(bool, monitoring);
+        QFETCH(QList<int>, range);
+        Session session;
+        for (qsizetype k = 0; k + 1 < distances.size(); ++k)
+            session.addChartPoint(distances.at(k), false);
+        for (int k = 0; k < replies; ++k)
+            session.countReply();
+        const core::ChartRange r = session.addChartPoint(distances.last(), monitoring);
+        QCOMPARE((QList<int> { r.minY, r.maxY, r.setYRange, r.xUpper.value_or(-1) }), range);
+        QCOMPARE((QList<int> { session.minY(), session.maxY() }), range.mid(0, 2));
+    }
+
+    // Replies are numbered from 0; clear() forgets records, numbering and range, not the frame
+    // sent last nor a running address search.
+    void stateAndAddressSearch()
+    {
+        Session session;
+        for (int k = 0; k <= 3; session.countReply(), ++k)
+            QCOMPARE(session.replyNumber(), k);
+        session.addRecord(Record {});
+        session.addChartPoint(5000, false);
+        session.addChartPoint(-7, false);
+        session.setLastSent(QByteArray::fromHex("010400040003"));
+        session.startAddressSearch();
+        session.clear();
+        QCOMPARE(session.replyNumber(), 0);
+        QVERIFY(session.records().isEmpty());
+        QCOMPARE((QList<int> { session.minY(), session.maxY() }), (QList<int> { 0, 300 }));
+        QCOMPARE(session.lastSent(), QByteArray::fromHex("010400040003"));
+        QVERIFY(session.addressSearchRunning());
+        // The search probes 0 .. 126, one address each, then ends by itself; ending it early
+        // resets it, so the next search starts at 0 again.
+        QCOMPARE(session.nextProbe(), 0);
+        QCOMPARE(session.nextProbe(), 1);
+        session.endAddressSearch();
+        QVERIFY(!session.addressSearchRunning());
+        QCOMPARE(session.lastProbe(), -1);
+        session.startAddressSearch();
+        for (int address = 0; address <= 126; ++address) {
+            QVERIFY2(session.addressSearchRunning(), qPrintable(QString::number(address)));
+            QCOMPARE(session.nextProbe(), address);
+            QCOMPARE(session.lastProbe(), address < 126 ? address : -1);
+        }
+        QVERIFY(!session.addressSearchRunning());
+    }
+};
+
+QTEST_APPLESS_MAIN(TestSession)
+#include "tst_session.moc"

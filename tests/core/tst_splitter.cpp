@@ -1,0 +1,212 @@
+// The receive splitter: which gathered replies pass whole, where frames start, and how merged,
+// cut and noisy replies come out of feed() and drain(), and when a kept tail expires.
+#include "core/rxsplitter.h"
+
+#include "testsupport.h"
+
+#include <QTest>
+
+using testsupport::aa;
+using testsupport::hex;
+using testsupport::rtu;
+using Bytes = QByteArrayList;
+
+namespace {
+const QByteArray kVolt = aa("80 00 06 00 01 0C E4");
+const QByteArray kMeas = testsupport::aaMeasurement(1234, 110);
+const QByteArray kErr = aa("80 00 20 00 01 00 05", 0xEE);
+const QByteArray kRtuMeas = rtu("01 04 06 00 00 04 D2 00 6E");
+const QByteArray kRtuVolt = rtu("01 04 02 0C E4");
+const QByteArray kRtuSetAddr = rtu("01 06 00 00 00 02");
+const QByteArray kRtuExc = rtu("01 84 02");
+constexpr int kLife = int(rx::kTailLifeMs);
+
+void jRow(const char *name, int mode, const QByteArray &bytes, bool whole, bool plausible)
+{
+    QTest::newRow(name) << mode << bytes << whole << plausible;
+}
+
+void sRow(const char *name, int mode, const QByteArray &bytes, const Bytes &frames,
+    const QByteArray &rest, int skipped, int runs)
+{
+    QTest::newRow(name) << mode << bytes << frames << rest << skipped << runs;
+}
+
+void fRow(const char *name, int mode, const Bytes &chunks, const QList<int> &atMs,
+    const Bytes &replies, int late, int dropped)
+{
+    QTest::newRow(name) << mode << chunks << atMs << replies << late << dropped;
+}
+} // namespace
+
+class TestSplitter : public QObject
+{
+    Q_OBJECT
+private slots:
+    void judgeWhole_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("whole"); // acceptsWhole
+        QTest::addColumn<bool>("plausible"); // could be the start of a frame still arriving
+        jRow("aa-13-bytes-count-3", 0, kMeas, true, false);
+        jRow("ee-9-bytes-count-1", 0, kErr, true, false);
+        jRow("aa-13-bytes-count-1", 0, aa("80 00 06 00 01 0C E4 00 00 00 00"), false, false);
+        jRow("aa-9-bytes-count-3", 0, aa("00 00 22 00 03 00 00"), false, true);
+        jRow("aa-7-bytes-count-1", 0, aa("00 00 00 00 01"), false, true);
+        jRow("aa-6-bytes-too-short-for-a-count", 0, hex("AA0100000001"), true, true);
+        jRow("aa-lost-00-sum-right-length-wrong", 0, kMeas.left(6) + kMeas.mid(7), false, true);
+        jRow("aa-count-2-length-free", 0, aa("80 00 0E 00 02 12 34"), true, false);
+        jRow("aa-count-high-byte-set-length-free", 0, aa("80 00 0E 01 03 12 34"), true, false);
+        jRow("aa00-sum-of-nothing", 0, hex("AA00"), true, true);
+        jRow("empty", 0, QByteArray(), false, false);
+        jRow("rtu-address-byte-alone", 1, hex("01"), false, true);
+        jRow("rtu-exception-first-4", 1, kRtuExc.left(4), false, true);
+        jRow("rtu-exception-whole", 1, kRtuExc, true, false);
+        jRow("rtu-read-251-bytes-fits", 1, hex("0103FB") + QByteArray(200, 0), false, true);
+        jRow("rtu-read-252-bytes-no-start", 1, hex("0104FC") + QByteArray(250, 0), false, false);
+        jRow("mode-2-nothing", 2, hex("58"), false, false);
+    }
+    void judgeWhole()
+    {
+        QFETCH(int, mode);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, whole);
+        QFETCH(bool, plausible);
+        QCOMPARE(rx::acceptsWhole(bytes, mode), whole);
+        QCOMPARE(rx::isPlausibleStart(bytes, mode), plausible);
+    }
+
+    void split_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<Bytes>("frames");
+        QTest::addColumn<QByteArray>("rest");
+        QTest::addColumn<int>("skippedBytes");
+        QTest::addColumn<int>("skippedRuns");
+        const QByteArray t = aa("80 00 08 00 01 01 0B"), m = kMeas, v = kVolt, e = kErr;
+        const QByteArray r = kRtuMeas, x = kRtuExc, s = kRtuSetAddr,
+                         echo = rtu("01 01 06 00 02 01");
+        sRow("aa-three-merged", 0, t + e + m, { t, e, m }, {}, 0, 0);
+        sRow("aa-noise-before-and-between", 0, hex("5501") + v + hex("010203") + m, { v, m }, {}, 5,
+            2);
+        sRow("aa-header-byte-in-noise", 0, v + hex("AA55") + m, { v, m }, {}, 2, 1);
+        sRow("aa-cut-end-is-rest", 0, v + hex("01") + m.left(6), { v }, m.left(6), 1, 1);
+        sRow("rtu-echo-exception-mode-echo", 1, s + x + echo, { s, x, echo }, {}, 0, 0);
+        sRow("rtu-unknown-function", 1, rtu("01 07 00") + kRtuVolt, { kRtuVolt }, {}, 5, 1);
+        sRow("rtu-cut-end-is-rest", 1, x + r.left(5), { x }, r.left(5), 0, 0);
+    }
+    void split()
+    {
+        QFETCH(int, mode);
+        QFETCH(QByteArray, bytes);
+        QFETCH(Bytes, frames);
+        QFETCH(QByteArray, rest);
+        QFETCH(int, skippedBytes);
+        QFETCH(int, skippedRuns);
+        const rx::SplitResult r = rx::split(bytes, mode, true);
+        QCOMPARE(r.frames, frames);
+        QCOMPARE(r.rest, rest);
+        QCOMPARE(int(r.skippedBytes), skippedBytes);
+        QCOMPARE(r.skippedRuns, skippedRuns);
+        // Each frame starts where frameLengthAt() finds one of its length, and no earlier.
+        for (qsizetype at = 0, k = 0; k < frames.size(); at += frames.at(k++).size()) {
+            for (; bytes.mid(at, frames.at(k).size()) != frames.at(k); ++at)
+                QCOMPARE(rx::frameLengthAt(bytes, at, mode), qsizetype(0));
+            QCOMPARE(rx::frameLengthAt(bytes, at, mode), frames.at(k).size());
+        }
+    }
+
+    void feed_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<Bytes>("chunks"); // each ended by a silence; an empty one: time passes
+        QTest::addColumn<QList<int>>("atMs");
+        QTest::addColumn<Bytes>("replies");
+        QTest::addColumn<int>("late"); // of them, handed up only once a long silence follows
+        QTest::addColumn<int>("droppedBytes");
+        const QByteArray m = kMeas, v = kVolt, r = kRtuMeas, z = hex("AA0000");
+        fRow("aa-whole-measurement", 0, { m }, { 0 }, { m }, 0, 0);
+        fRow("aa-one-byte-unchecked", 0, { hex("58") }, { 0 }, { hex("58") }, 0, 0);
+        fRow("aa-lone-header-joins-rest", 0, { m.left(1), m.mid(1) }, { 0, 12 }, { m }, 0, 0);
+        fRow("aa-aa0000-joins-rest-and-next", 0, { z, m.mid(3) + v }, { 0, 12 }, { m, v }, 0, 0);
+        fRow("aa-reply-and-next-start", 0, { v + m.left(4), m.mid(4) }, { 0, 16 }, { v, m }, 0, 0);
+        // Two replies whose 8-bit sums happen to add up to a whole one (first sum 0x2B).
+        fRow("aa-two-replies-passing-as-one", 0, { aa("80 00 0E 00 02 00 9B") + v }, { 0 },
+            { aa("80 00 0E 00 02 00 9B"), v }, 0, 0);
+        fRow("aa-stale-fragment-then-reply", 0, { hex("AA8000"), v }, { 0, 30 }, { v }, 0, 3);
+        fRow("aa-lost-00-next-kept", 0, { m.left(6) + m.mid(7), v }, { 0, 20 }, { v }, 0, 12);
+        // A tail lives kTailLifeMs after it first arrived; a short reply held back then goes up.
+        fRow("aa-rest-at-tail-life-joins", 0, { m.left(6), m.mid(6) }, { 0, kLife }, { m }, 0, 0);
+        fRow("aa-rest-too-late", 0, { m.left(6), m.mid(6) }, { 0, kLife + 1 }, {}, 0, 13);
+        fRow("aa-trickle-keeps-first-arrival", 0, { m.left(4), m.mid(4, 2), m.mid(6) },
+            { 0, 60, 120 }, {}, 0, 13);
+        fRow("aa0000-held-at-tail-life", 0, { z, {} }, { 0, kLife }, { z }, 1, 0);
+        fRow("aa0000-handed-up-after", 0, { z, {} }, { 0, kLife + 1 }, { z }, 0, 0);
+        fRow("ee-lone-header-handed-up-late", 0, { hex("EE") }, { 0 }, { hex("EE") }, 1, 0);
+        fRow("aa00-held-then-reply", 0, { hex("AA00"), v }, { 0, 30 }, { hex("AA00"), v }, 0, 0);
+        fRow("rtu-one-byte-dropped", 1, { hex("01") }, { 0 }, {}, 0, 1);
+        fRow("rtu-cut-in-two", 1, { r.left(4), r.mid(4) }, { 0, 12 }, { r }, 0, 0);
+        fRow("mode-2-drops-all", 2, { v }, { 0 }, {}, 0, 9);
+    }
+    void feed()
+    {
+        QFETCH(int, mode);
+        QFETCH(Bytes, chunks);
+        QFETCH(QList<int>, atMs);
+        QFETCH(Bytes, replies);
+        QFETCH(int, late);
+        QFETCH(int, droppedBytes);
+        rx::Splitter splitter(mode);
+        Bytes out;
+        for (int k = 0; k < chunks.size(); ++k)
+            out += splitter.feed(chunks.at(k), atMs.at(k));
+        QCOMPARE(out, replies.mid(0, replies.size() - late));
+        out += splitter.feed(QByteArray(), atMs.last() + 1000); // a long silence gives up any tail
+        QCOMPARE(out, replies);
+        QVERIFY(!splitter.hasTail());
+        QCOMPARE(splitter.counters().droppedBytes, qint64(droppedBytes));
+    }
+
+    void drain_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("kept"); // fed at a silence first
+        QTest::addColumn<QByteArray>("gathered"); // then bytes that come on without a silence
+        QTest::addColumn<Bytes>("replies");
+        QTest::addColumn<QByteArray>("left"); // too close to the end to be judged yet
+        // A frame is judged once more than a whole frame window (0xAA: 32 bytes, Modbus: 256)
+        // follows its start.
+        QTest::newRow("aa-frames-with-a-window-behind")
+            << 0 << QByteArray() << kMeas.repeated(3) + kMeas.left(6) << Bytes { kMeas }
+            << kMeas.repeated(2) + kMeas.left(6);
+        QTest::newRow("aa-noise-dropped-up-to-the-window")
+            << 0 << QByteArray() << QByteArray(40, 1) << Bytes() << QByteArray(32, 1);
+        QTest::newRow("aa-kept-tail-put-in-front")
+            << 0 << kMeas.left(6) << kMeas.mid(6) + kMeas.repeated(3) << Bytes { kMeas, kMeas }
+            << kMeas.repeated(2);
+        QTest::newRow("aa-held-short-reply-goes-first")
+            << 0 << hex("AA0000") << kVolt.repeated(5) << Bytes { hex("AA0000"), kVolt, kVolt }
+            << kVolt.repeated(3);
+        QTest::newRow("rtu-frames-with-a-window-behind")
+            << 1 << QByteArray() << kRtuMeas.repeated(30) << Bytes(7, kRtuMeas)
+            << kRtuMeas.repeated(23);
+    }
+    void drain()
+    {
+        QFETCH(int, mode);
+        QFETCH(QByteArray, kept);
+        QFETCH(QByteArray, gathered);
+        QFETCH(Bytes, replies);
+        QFETCH(QByteArray, left);
+        rx::Splitter splitter(mode);
+        QCOMPARE(splitter.feed(kept, 0), Bytes());
+        QCOMPARE(splitter.drain(gathered, 10), replies);
+        QCOMPARE(gathered, left);
+        QVERIFY(!splitter.hasTail());
+    }
+};
+
+QTEST_APPLESS_MAIN(TestSplitter)
+#include "tst_splitter.moc"
