@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -15,6 +16,10 @@
 #include <QTimer>
 
 namespace testsupport {
+
+namespace {
+constexpr qint64 kSettleMs = 300;
+}
 
 QStringList redLines(const QPlainTextEdit *log)
 {
@@ -116,9 +121,20 @@ bool WindowRig::waitForReplies(int n, int timeoutMs)
 {
     if (!QTest::qWaitFor([&] { return replies.size() >= n; }, timeoutMs))
         return false;
-    // The last reply still crosses the line, the worker's silence and the window's queue.
-    QTest::qWait(100);
-    return true;
+    // The last reply still crosses the line, the worker's silence and the window's queue, which
+    // on a loaded machine can take a while: wait until the log has stopped growing for a while.
+    int lines = -1;
+    QElapsedTimer quiet;
+    return QTest::qWaitFor(
+        [&] {
+            const int now = w.ui->plainTextEdit_show_data->blockCount();
+            if (now != lines) {
+                lines = now;
+                quiet.start();
+            }
+            return quiet.elapsed() >= kSettleMs;
+        },
+        timeoutMs);
 }
 
 } // namespace testsupport

@@ -275,7 +275,7 @@ void TestWindow::togglesAndDeleteData()
     QCOMPARE(r.w.ui->widget_paint->yAxis->range(), frozenY);
     flip("button_jiancha", false);
     QTRY_VERIFY_WITH_TIMEOUT(x->range().upper > frozenX.upper, 10000);
-    // The second click of Repeat measure sends the stop byte and the stream ends.
+    // The second click of Repeat measure sends the stop byte.
     flip("button_continue", false);
     const QByteArray on = wire(Command::LaserOn, 0);
     const QByteArray once = wire(Command::MeasureOnce, 0);
@@ -344,7 +344,6 @@ void TestWindow::saveData()
         QTRY_COMPARE_WITH_TIMEOUT(r->w.session().records().size(), i, 5000);
     }
     const QList<core::Record> records = r->w.session().records();
-    QCOMPARE(records.size(), 3);
     r->w.askSaveFileName = [path] { return path; };
     BoxWitness witness;
     witness.path = path;

@@ -12,8 +12,8 @@
 
 namespace {
 
-// The offscreen platform's own screen (800 x 800) is narrower than the window's layout; the
-// window is shown on a common laptop screen instead. Set before QTEST_MAIN makes the application.
+// The offscreen platform's own screen (800 x 800) is narrower than the window's layout (1012 px);
+// the window is shown on a 1366 x 768 laptop screen instead. Set before QTEST_MAIN's application.
 const bool kLaptopScreen = [] {
     QFile config(testsupport::binaryDir() + QStringLiteral("/tst_window_text-screen.json"));
     if (qgetenv("QT_QPA_PLATFORM") != "offscreen" || !config.open(QIODevice::WriteOnly)
