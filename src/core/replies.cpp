@@ -61,8 +61,11 @@ Reply decodeAa(const QByteArray &reply, const AaContext &ctx)
 {
     constexpr Protocol aa = Protocol::Aa;
     const int header = byteAt(reply, 0);
-    if (header == 0xEE)
-        return withWord(aa, Kind::ModuleError, reply, 6, 2);
+    if (header == 0xEE) {
+        Reply r = withWord(aa, Kind::ModuleError, reply, 6, 2);
+        r.number = unsignedField(reply, 6, 2);
+        return r;
+    }
     if (header != 0xAA)
         return make(aa, Kind::NotAFrame);
 

@@ -16,7 +16,7 @@ enum class Kind {
     Nothing, ///< nothing to show (unknown register, unexpected laser value, nothing sent yet)
     NotAFrame, ///< a reply in 0xAA mode that is not a 0xAA or 0xEE frame
     Measurement, ///< number: distance in mm; signal
-    ModuleError, ///< word: the error code bytes (0xEE reply)
+    ModuleError, ///< word: the error code bytes (0xEE reply); number: their value
     ModbusException, ///< word: the exception code byte (function code with bit 7 set)
     LaserOn,
     LaserOff,

@@ -219,8 +219,7 @@ void Widget::showReply(const replies::Reply &reply, int parserLanguage)
         if (reply.kind == replies::Kind::ModuleError) {
             record.error = true;
             record.codeBytes = quint8(reply.word.size());
-            for (const char byte : reply.word)
-                record.value = (record.value << 8) | quint8(byte);
+            record.value = qint32(reply.number);
         } else {
             record.value = qint32(reply.number);
             record.signal = reply.signal;
