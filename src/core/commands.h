@@ -140,5 +140,4 @@ QString modbusBaudRateText(int modbusAddress, int code);
 /** @brief True for addresses a 0xAA frame can carry: 0..127 (bit 7 is the read flag). */
 bool aaAddressUsable(int address);
 
-
 } // namespace commands

@@ -14,7 +14,8 @@ namespace replies {
  */
 QString describe(const Reply &reply, int language, const QString &baudRateText);
 
-/** @brief The result table's mode text of @p measureMode (0 auto, 1 slow, 2 fast); empty outside. */
+/** @brief The result table's mode text of @p measureMode (0 auto, 1 slow, 2 fast); empty outside.
+ */
 QString measureModeText(int measureMode, int language);
 
 } // namespace replies

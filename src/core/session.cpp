@@ -1,4 +1,5 @@
-// The state of one measuring run: records, reply numbering, chart range, last frame, address search.
+// The state of one measuring run: records, reply numbering, chart range, last frame, address
+// search.
 #include "core/session.h"
 
 #include "core/frames.h"
@@ -14,7 +15,8 @@ QStringList recordTexts(const Record &record)
 {
     const QString clock = frames::clockText(QTime::fromMSecsSinceStartOfDay(record.clockMs));
     const QString value = record.isError()
-        ? QStringLiteral("%1").arg(quint32(record.value), 2 * record.codeBytes, 16, QLatin1Char('0'))
+        ? QStringLiteral("%1")
+              .arg(quint32(record.value), 2 * record.codeBytes, 16, QLatin1Char('0'))
               .toUpper()
         : QString::number(record.value);
     return { clock, replies::measureModeText(record.mode, record.language), value,

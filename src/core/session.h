@@ -1,4 +1,5 @@
-// The state of one measuring run: records, reply numbering, chart range, last frame, address search.
+// The state of one measuring run: records, reply numbering, chart range, last frame, address
+// search.
 #pragma once
 
 #include <QByteArray>

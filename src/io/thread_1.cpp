@@ -155,7 +155,8 @@ void Thread_1::slot_timer_send()
 void Thread_1::handOver(const QList<QByteArray> &replies)
 {
     // Front-ends take the bytes; the hex-text form is made only for a listener that asks for it.
-    const bool textListened = isSignalConnected(QMetaMethod::fromSignal(&Thread_1::sig_send_data_son));
+    const bool textListened
+        = isSignalConnected(QMetaMethod::fromSignal(&Thread_1::sig_send_data_son));
     for (const QByteArray &reply : replies) {
         emit replyReceived(reply);
         if (textListened)
@@ -200,7 +201,7 @@ void Thread_1::abandonReceive()
 void Thread_1::logCounters(const char *why) const
 {
     const rx::Counters &c = m_splitter.counters();
-    qCDebug(lcIo).nospace()
-        << why << ": replies accepted " << c.accepted << ", split " << c.split << ", joined "
-        << c.joined << ", dropped " << c.dropped << " (" << c.droppedBytes << " bytes)";
+    qCDebug(lcIo).nospace() << why << ": replies accepted " << c.accepted << ", split " << c.split
+                            << ", joined " << c.joined << ", dropped " << c.dropped << " ("
+                            << c.droppedBytes << " bytes)";
 }

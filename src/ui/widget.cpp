@@ -3,13 +3,13 @@
 #include "ui/log.h"
 #include "ui_widget.h"
 
-#include "io/comchange.h"
-#include "core/frames.h"
-#include "io/mytimer.h"
-#include "export/save_file.h"
-#include "ui/shadoweffect.h"
-#include "io/thread_1.h"
 #include "core/commands.h"
+#include "core/frames.h"
+#include "export/save_file.h"
+#include "io/comchange.h"
+#include "io/mytimer.h"
+#include "io/thread_1.h"
+#include "ui/shadoweffect.h"
 
 #include <QButtonGroup>
 #include <QDateTime>
@@ -172,7 +172,8 @@ Widget::~Widget()
     // A save asked for just before closing may still wait in the export thread's queue, and
     // quit() could end the thread before it is delivered: an empty call queued behind it
     // returns only once everything before it has run.
-    QMetaObject::invokeMethod(start_save, [] {}, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        start_save, [] {}, Qt::BlockingQueuedConnection);
     thread_save.quit();
     thread_save.wait();
     THread_1.quit();

@@ -1,6 +1,6 @@
 // Distance chart: set-up, x-axis clamp, hover read-out, panel and monitoring toggles, view reset.
-#include "ui_widget.h"
 #include "ui/widget.h"
+#include "ui_widget.h"
 
 #include "ui/texts.h"
 

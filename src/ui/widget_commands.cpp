@@ -1,7 +1,7 @@
 // Query, settings and measurement commands: the buttons, the address field and the address search.
-#include "ui_widget.h"
-#include "ui/widget.h"
 #include "ui/log.h"
+#include "ui/widget.h"
+#include "ui_widget.h"
 
 #include "core/commands.h"
 #include "io/mytimer.h"
@@ -131,7 +131,8 @@ void Widget::on_button_light_clicked()
     // A frame refused for its address leaves the toggle where it was.
     if (!runCommand(int(on ? Command::LaserOn : Command::LaserOff)))
         return;
-    ui->button_light->setText(texts::get(on ? texts::Text::LaserOff : texts::Text::LaserOn, language));
+    ui->button_light->setText(
+        texts::get(on ? texts::Text::LaserOff : texts::Text::LaserOn, language));
     ui->button_light->setStyleSheet(laserStyle(on));
     ++light_i;
 }

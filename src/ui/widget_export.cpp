@@ -1,7 +1,7 @@
 // Result export: the save button, the text file, the chart picture and the workbook worker's
 // notice.
-#include "ui_widget.h"
 #include "ui/widget.h"
+#include "ui_widget.h"
 
 #include "export/exporting.h"
 #include "ui/texts.h"
@@ -20,9 +20,11 @@ QString askFileName(QWidget *parent)
 void Widget::showSaveOutcome(bool failed)
 {
     if (failed)
-        QMessageBox::warning(this, texts::get(texts::Text::WarnTitle, language), texts::get(texts::Text::SaveFailed, language), QMessageBox::Ok);
+        QMessageBox::warning(this, texts::get(texts::Text::WarnTitle, language),
+            texts::get(texts::Text::SaveFailed, language), QMessageBox::Ok);
     else
-        QMessageBox::information(this, texts::get(texts::Text::SaveTitle, language), texts::get(texts::Text::SaveDone, language), QMessageBox::Ok);
+        QMessageBox::information(this, texts::get(texts::Text::SaveTitle, language),
+            texts::get(texts::Text::SaveDone, language), QMessageBox::Ok);
 }
 
 void Widget::savePicture(const QPixmap &picture, const QString &path)

@@ -1,7 +1,7 @@
 // Language switch: every fixed text, the two-state buttons and the axis titles in Chinese or
 // English.
-#include "ui_widget.h"
 #include "ui/widget.h"
+#include "ui_widget.h"
 
 #include "ui/texts.h"
 

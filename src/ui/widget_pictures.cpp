@@ -1,8 +1,8 @@
 // Model choice, the preview button's picture and the module picture window.
-#include "ui_widget.h"
-#include "ui/widget.h"
 #include "ui/log.h"
 #include "ui/texts.h"
+#include "ui/widget.h"
+#include "ui_widget.h"
 
 #include <QMessageBox>
 
@@ -20,9 +20,8 @@ void Widget::on_comboBox_mokuai_choose_activated(int index)
 void Widget::on_button_photo_1_clicked()
 {
     if (mokuai_chose == -1) {
-        QMessageBox::warning(this,
-            texts::get(texts::Text::WarnTitle, language), texts::get(texts::Text::NoModel, language),
-            QMessageBox::Ok);
+        QMessageBox::warning(this, texts::get(texts::Text::WarnTitle, language),
+            texts::get(texts::Text::NoModel, language), QMessageBox::Ok);
         return;
     }
     widget_son.move(screen_x, screen_y);

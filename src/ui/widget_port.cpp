@@ -1,7 +1,7 @@
 // Port panel: open/close, check mode, raw and timed sending, the send echo, port list and hot-plug.
-#include "ui_widget.h"
-#include "ui/widget.h"
 #include "ui/log.h"
+#include "ui/widget.h"
+#include "ui_widget.h"
 
 #include "core/frames.h"
 #include "io/mytimer.h"

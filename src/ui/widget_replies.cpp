@@ -1,12 +1,12 @@
 // Reply dispatch, the four reply parsers, the log panel and the result table.
-#include "ui_widget.h"
-#include "ui/widget.h"
 #include "ui/log.h"
+#include "ui/widget.h"
+#include "ui_widget.h"
 
 #include "core/frames.h"
-#include "io/mytimer.h"
 #include "core/replies.h"
 #include "core/replytext.h"
+#include "io/mytimer.h"
 #include "ui/texts.h"
 
 #include <QTextBlock>
@@ -51,8 +51,7 @@ void Widget::appendLine(const QString &text)
 void Widget::appendRedLine(const QString &text)
 {
     appendLog(
-        QStringLiteral("<font color='red'>") + htmlText(text) + QStringLiteral("</font>"),
-        true);
+        QStringLiteral("<font color='red'>") + htmlText(text) + QStringLiteral("</font>"), true);
 }
 
 void Widget::appendLog(const QString &text, bool html)
@@ -194,8 +193,7 @@ void Widget::showReply(const replies::Reply &reply, int parserLanguage)
 {
     const QTime time = reply_time.isValid() ? reply_time : QTime::currentTime();
     const QString prefix = linePrefix(session_.replyNumber(), frames::clockText(time));
-    const QString words
-        = replies::describe(reply, parserLanguage, ui->botelv_Box_2->currentText());
+    const QString words = replies::describe(reply, parserLanguage, ui->botelv_Box_2->currentText());
     if (reply.kind == replies::Kind::NotAFrame) {
         appendLine(separator());
     } else if (reply.isError()) {

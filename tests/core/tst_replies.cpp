@@ -92,8 +92,8 @@ private slots:
             "The reading module measures the offset:-5mm", -1, -1, "读取模块偏移量:-5mm");
         aaRow("aa-offset-write-address-79", aa("4F 00 12 00 01 00 0A"), K::OffsetSet,
             "Set the module measurement offset:10mm", -1, -1, "设置模块偏移量:10mm            ");
-        aaRow("aa-offset-write-address-127-no-read-flag", aa("7F 00 12 00 01 00 0A"),
-            K::OffsetSet, "Set the module measurement offset:10mm");
+        aaRow("aa-offset-write-address-127-no-read-flag", aa("7F 00 12 00 01 00 0A"), K::OffsetSet,
+            "Set the module measurement offset:10mm");
         aaRow("aa-baud-rate-chosen-text", aa("00 00 14 00 01 00 06"), K::BaudRateSet,
             "Reset the module baud rate:" + kBaud);
         aaRow("aa-unknown-register-30", aa("80 00 30 00 01 00 01"), K::Nothing, "");
