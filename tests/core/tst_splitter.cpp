@@ -58,6 +58,9 @@ private slots:
         jRow("aa-lost-00-sum-right-length-wrong", 0, kMeas.left(6) + kMeas.mid(7), false, true);
         jRow("aa-count-2-length-free", 0, aa("80 00 0E 00 02 12 34"), true, false);
         jRow("aa-count-high-byte-set-length-free", 0, aa("80 00 0E 01 03 12 34"), true, false);
+        // Without a usable count, a measurement register means the 13-byte form, unless 0xEE.
+        jRow("aa-count-2-measurement-may-go-on", 0, aa("80 00 22 00 02 12 34"), true, true);
+        jRow("ee-count-2-measurement-is-short", 0, aa("80 00 20 00 02 00 05", 0xEE), true, false);
         jRow("aa00-sum-of-nothing", 0, hex("AA00"), true, true);
         jRow("empty", 0, QByteArray(), false, false);
         jRow("rtu-address-byte-alone", 1, hex("01"), false, true);
@@ -190,6 +193,10 @@ private slots:
             << kMeas.repeated(2);
         QTest::newRow("aa-held-short-reply-goes-first")
             << 0 << hex("AA0000") << kVolt.repeated(5) << Bytes { hex("AA0000"), kVolt, kVolt }
+            << kVolt.repeated(3);
+        const QByteArray v0 = aa("00 00 06 00 01 0C E4"); // its first two bytes pass alone
+        QTest::newRow("aa-held-aa00-completed-by-the-stream")
+            << 0 << v0.left(2) << v0.mid(2) + kVolt.repeated(4) << Bytes { v0, kVolt }
             << kVolt.repeated(3);
         QTest::newRow("rtu-frames-with-a-window-behind")
             << 1 << QByteArray() << kRtuMeas.repeated(30) << Bytes(7, kRtuMeas)

@@ -59,11 +59,11 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// The workbook worker in a thread of its own, as the window runs it. The window keeps one worker
-// for all its saves, so the request is made twice: returns the answer given to both (-1 for
-// anything else) and, in @p atNotice, what was in the folder as the last answer left.
-int exportWorkbook(
-    const QString &base, int index, const Records &rows, int language, QStringList *atNotice)
+// The workbook worker in a thread of its own, as the window runs it: one worker for all saves.
+// Returns the answers to a request for each base in turn and, in @p atNotice, what was in the
+// last request's folder as its answer left.
+QList<int> exportWorkbook(
+    const QStringList &bases, int index, const Records &rows, int language, QStringList *atNotice)
 {
     QThread thread;
     save_file worker; // destroyed here once its thread has ended
@@ -72,17 +72,17 @@ int exportWorkbook(
         &worker, &save_file::sig_tongzhi_close_file, &worker,
         [&](int answer) {
             answers << answer;
-            *atNotice = entries(QFileInfo(base).absolutePath());
+            *atNotice = entries(QFileInfo(bases.at(answers.size() - 1)).absolutePath());
         },
         Qt::DirectConnection);
     worker.moveToThread(&thread);
     thread.start();
-    for (int request = 0; request < 2; ++request)
+    for (const QString &base : bases)
         QMetaObject::invokeMethod(
-            &worker, [&] { worker.slot_save_data(base, index, rows, language); });
+            &worker, [&, base] { worker.slot_save_data(base, index, rows, language); });
     QMetaObject::invokeMethod(&worker, [&] { thread.quit(); });
     thread.wait();
-    return answers.size() == 2 && answers.first() == answers.last() ? answers.first() : -1;
+    return answers;
 }
 
 } // namespace
@@ -181,9 +181,10 @@ private slots:
         QVERIFY(writeFile(path, kEarlier)); // replaced as a whole
         const QDate before = QDate::currentDate();
         QStringList atNotice;
-        QCOMPARE(exportWorkbook(
-                     dir.filePath("run"), save_file::kWriteRequest, rows, language, &atNotice),
-            save_file::kSaveDone);
+        // A failed save first (a folder that is not there) must not spoil the next one.
+        QCOMPARE(exportWorkbook({ dir.filePath("gone/run"), dir.filePath("run") },
+                     save_file::kWriteRequest, rows, language, &atNotice),
+            (QList<int> { save_file::kSaveFailed, save_file::kSaveDone }));
         const QDate after = QDate::currentDate();
         // Renamed into place, complete, before the answer leaves; no scratch file left beside it.
         QCOMPARE(atNotice, QStringList { QStringLiteral("run.xlsx") });
@@ -253,7 +254,8 @@ private slots:
         QString error;
         QStringList atNotice;
         const bool failed = workbook
-            ? exportWorkbook(folder + "/run", index, rows, 1, &atNotice) == save_file::kSaveFailed
+            ? exportWorkbook({ folder + "/run" }, index, rows, 1, &atNotice)
+                == QList<int> { save_file::kSaveFailed }
             : !exporting::writeTextFile(target, rows, 1, kDay, &error);
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);
         QVERIFY(failed);
