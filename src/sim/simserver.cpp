@@ -17,7 +17,9 @@
 #include <limits>
 #include <map>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace sim {
 
@@ -30,7 +32,77 @@ constexpr int kBitsPerByte = 10; // start bit, 8 data bits, stop bit
 // whatever the terminal still holds.
 constexpr qint64 kDisconnectLingerNs = 100 * kNsPerMs;
 
+// The speed the terminal's settings claim, 0 when unknown.
+int terminalBaud(int fd)
+{
+    termios t {};
+    if (::tcgetattr(fd, &t) != 0)
+        return 0;
+    switch (cfgetospeed(&t)) {
+    case B1200:
+        return 1200;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    case B230400:
+        return 230400;
+    default:
+        return 0;
+    }
+}
+
 } // namespace
+
+QByteArray resampleUart(const QByteArray &bytes, int fromBaud, int toBaud)
+{
+    if (fromBaud <= 0 || toBaud <= 0 || fromBaud == toBaud)
+        return bytes;
+    // Line level at sender bit k: idle high, then per byte a low start bit, 8 data bits LSB
+    // first and a high stop bit.
+    const qint64 bits = bytes.size() * qint64(kBitsPerByte);
+    auto level = [&](qint64 k) {
+        if (k < 0 || k >= bits)
+            return 1;
+        const int pos = int(k % kBitsPerByte);
+        if (pos == 0)
+            return 0;
+        if (pos == 9)
+            return 1;
+        return (quint8(bytes.at(k / kBitsPerByte)) >> (pos - 1)) & 1;
+    };
+    // Times in units of 1 / (fromBaud * toBaud) s: a sender bit lasts toBaud, a receiver bit
+    // fromBaud, so every instant is an integer.
+    const qint64 tx = toBaud, rx = fromBaud;
+    auto levelAt = [&](qint64 t) { return level(t / tx); };
+    QByteArray out;
+    qint64 k = 0; // sender bit from which to look for the next start edge
+    while (k < bits) {
+        if (!(level(k - 1) == 1 && level(k) == 0)) {
+            ++k;
+            continue;
+        }
+        const qint64 start = k * tx;
+        int value = 0;
+        for (int b = 0; b < 8; ++b)
+            value |= levelAt(start + rx * (2 * b + 3) / 2) << b;
+        const qint64 stopAt = start + rx * 19 / 2;
+        if (levelAt(stopAt) == 1)
+            out.append(char(value));
+        k = stopAt / tx + 1;
+    }
+    return out;
+}
 
 struct SimServer::Engine
 {
@@ -38,6 +110,8 @@ struct SimServer::Engine
         : module(options.module)
         , random(options.seed)
     {
+        for (const ModuleSettings &settings : options.moreModules)
+            others.emplace_back(settings);
     }
 
     struct WireByte
@@ -47,6 +121,7 @@ struct SimServer::Engine
     };
 
     VirtualModule module;
+    std::vector<VirtualModule> others; ///< further modules on the same line
     QRandomGenerator random;
     std::multimap<qint64, Reply> scheduled; ///< replies waiting for their latency, by due time
     std::deque<WireByte> wire; ///< bytes on the wire, with the time they reach the port
@@ -175,6 +250,10 @@ void SimServer::run()
     };
     setBaud(e.module.baud());
 
+    auto garbled = [](const QByteArray &bytes, int from, int to) {
+        return to > 0 ? resampleUart(bytes, from, to) : bytes;
+    };
+
     auto toWire = [&](const QByteArray &bytes, qint64 now) {
         const qint64 start = std::max(now, e.wireFreeNs);
         for (qsizetype i = 0; i < bytes.size(); ++i) {
@@ -206,7 +285,7 @@ void SimServer::run()
             toWire(noise, at);
             e.wireFreeNs += qint64(o.noiseGapMs) * kNsPerMs;
         }
-        toWire(bytes, at);
+        toWire(garbled(bytes, e.module.baud(), o.strictSpeed ? terminalBaud(fd) : 0), at);
         if (reply.baudAfter > 0)
             setBaud(reply.baudAfter);
         if (o.disconnectAfter > 0 && k == quint64(o.disconnectAfter))
@@ -229,6 +308,9 @@ void SimServer::run()
 
         if (const qint64 expiry = e.module.expiryMs(); expiry >= 0 && now / kNsPerMs >= expiry)
             schedule(e.module.expire(now / kNsPerMs), now);
+        for (VirtualModule &other : e.others)
+            if (const qint64 expiry = other.expiryMs(); expiry >= 0 && now / kNsPerMs >= expiry)
+                schedule(other.expire(now / kNsPerMs), now);
 
         while (!e.scheduled.empty() && e.scheduled.begin()->first <= now) {
             send(e.scheduled.begin()->second, e.scheduled.begin()->first);
@@ -291,6 +373,9 @@ void SimServer::run()
             wake = std::min(wake, e.wire.front().deliverNs);
         if (const qint64 expiry = e.module.expiryMs(); expiry >= 0)
             wake = std::min(wake, expiry * kNsPerMs);
+        for (const VirtualModule &other : e.others)
+            if (const qint64 expiry = other.expiryMs(); expiry >= 0)
+                wake = std::min(wake, expiry * kNsPerMs);
         if (e.disconnectNs >= 0)
             wake = std::min(wake, e.disconnectNs);
 
@@ -326,7 +411,11 @@ void SimServer::run()
                     m_counters.bytesReceived += quint64(bytes.size());
                 }
                 emit bytesReceived(bytes);
-                schedule(e.module.feed(bytes, now / kNsPerMs), now);
+                const QByteArray heard
+                    = garbled(bytes, o.strictSpeed ? terminalBaud(fd) : 0, e.module.baud());
+                schedule(e.module.feed(heard, now / kNsPerMs), now);
+                for (VirtualModule &other : e.others)
+                    schedule(other.feed(heard, now / kNsPerMs), now);
             }
         }
         if (fds[1].revents & POLLIN) {

@@ -35,7 +35,20 @@ struct ServerOptions
     quint32 seed = 1; ///< noise bytes
 
     bool publish = false; ///< publish a ttyVM link (see ports::virtualPorts())
+
+    /// The line speed the port is opened at must be the module's: at another speed both sides
+    /// hear what a UART sampling at the wrong rate makes of the bytes (read from the terminal's
+    /// settings). Off: every speed works, as a pseudo-terminal has none.
+    bool strictSpeed = false;
+    /// More modules on the same line (a bus): the same settings, other addresses.
+    QList<ModuleSettings> moreModules;
 };
+
+/**
+ * @brief What a UART receiving at @p toBaud makes of @p bytes sent back to back at @p fromBaud
+ * (8N1): it samples each bit in the middle and drops bytes without a stop bit.
+ */
+QByteArray resampleUart(const QByteArray &bytes, int fromBaud, int toBaud);
 
 struct ServerCounters
 {

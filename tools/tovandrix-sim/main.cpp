@@ -111,6 +111,14 @@ void addOptions(QCommandLineParser &p)
             "(default 9600). A set-baud-rate command changes it after its reply.",
             "rate" },
         { "no-pacing", "Send replies at once instead of 10 bit times per byte." },
+        { "strict-speed",
+            "Answer only a port opened at the module's line speed: at another speed both "
+            "sides get the bytes a UART sampling at the wrong rate would (usually garbage or "
+            "nothing)." },
+        { "extra-address",
+            "Another module on the same line, like this one but at this 0xAA address and the "
+            "same Modbus address (1 to 127); may be given more than once.",
+            "n" },
         { "mode", "Speed mode at start: auto, slow or fast (default auto).", "mode" },
         { "latency",
             "Measuring time in ms of the speed modes auto, slow and fast (default 80,200,20).",
@@ -182,6 +190,7 @@ QString readOptions(const QCommandLineParser &p, sim::ServerOptions *o, bool *ve
                       .arg(p.value("baud"));
     m.baudCode = sim::codeForBaud(baud);
     o->pacing = !p.isSet("no-pacing");
+    o->strictSpeed = p.isSet("strict-speed");
     r.choice<sim::SpeedMode>("mode", { "auto", "slow", "fast" },
         { sim::SpeedMode::Auto, sim::SpeedMode::Slow, sim::SpeedMode::Fast }, &m.speedMode);
     if (r.error.isEmpty() && p.isSet("latency")) {
@@ -256,6 +265,19 @@ QString readOptions(const QCommandLineParser &p, sim::ServerOptions *o, bool *ve
     r.hex("error-code", 0xFFFF, &word);
     m.errorCode = quint16(word);
     r.integer("disconnect-after", 0, kFar, &o->disconnectAfter);
+    for (const QString &value : p.values("extra-address")) {
+        bool ok = false;
+        const int address = value.toInt(&ok);
+        if (!ok || address < 1 || address > 127) {
+            if (r.error.isEmpty())
+                r.error = QStringLiteral("--extra-address wants 1 to 127, not \"%1\"").arg(value);
+            continue;
+        }
+        sim::ModuleSettings more = m;
+        more.address = address;
+        more.modbusAddress = address;
+        o->moreModules.append(more);
+    }
     o->publish = !p.isSet("no-publish");
     *verbose = p.isSet("verbose");
     if (r.error.isEmpty() && !p.positionalArguments().isEmpty())

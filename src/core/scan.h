@@ -1,0 +1,81 @@
+// Finding a module whose line speed, check mode and address are unknown: the order of the probes,
+// the probe frames, how long each waits and which replies prove a module.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+
+#include <optional>
+
+namespace scan {
+
+/** One combination of settings to try. */
+struct Target
+{
+    int baud = 0;
+    int checkMode = 0; ///< 0: 0xAA frames with 8-bit sum, 1: Modbus RTU with CRC-16
+    int address = 0;
+
+    bool operator==(const Target &o) const
+    {
+        return baud == o.baud && checkMode == o.checkMode && address == o.address;
+    }
+};
+
+/** Line speeds, most common first: the order in which a scan tries them. */
+inline constexpr int kCommonBauds[] = { 9600, 115200, 19200, 38400, 57600, 4800, 2400 };
+/** What a module has when it leaves the factory, per check mode. */
+inline constexpr int kFactoryAddress[] = { 0, 1 };
+/** Addresses a module can have, per check mode. */
+inline constexpr int kFirstAddress[] = { 0, 1 };
+inline constexpr int kLastAddress[] = { 127, 247 };
+
+/**
+ * Time a module takes from the end of a request to the start of its answer. A module answers a
+ * status read within a few milliseconds: the address search gives each probe 20 ms at 9600 baud,
+ * of which the two frames take 15.
+ */
+inline constexpr int kAnswerMs = 5;
+
+/** What to try. Empty lists mean everything. */
+struct Plan
+{
+    QList<int> bauds; ///< in the order given; default kCommonBauds
+    QList<int> checkModes; ///< default 0 and 1
+    std::optional<QPair<int, int>> addresses; ///< first, last; default every address of the mode
+};
+
+/**
+ * @brief Every target of @p plan, most likely first: the factory address of each check mode at
+ * every speed, then every other address speed by speed. A module at factory settings is found
+ * within the first 14 probes whatever its speed.
+ */
+QList<Target> order(const Plan &plan);
+
+/** @brief The frame that asks @p target for a sign of life, as it goes on the wire. */
+QByteArray probe(const Target &target);
+
+/** @brief How long a probe to @p target waits: both frames at its speed, the answer time and
+ * @p answerMs for the module (kAnswerMs unless the caller knows better). */
+int waitMs(const Target &target, int answerMs = kAnswerMs);
+
+/**
+ * @brief The address of a module that answered a probe in @p checkMode within @p bytes (a frame
+ * anywhere in them, garbage around it allowed), or nothing. Only a whole answer of exactly the
+ * probe's kind counts: garbage from a wrong line speed never passes, and a late answer still
+ * names its own module.
+ */
+std::optional<int> answeringAddress(const QByteArray &bytes, int checkMode);
+
+/** @brief "9600,115200" → the speeds; nothing when one is not a speed a module knows. */
+std::optional<QList<int>> parseBauds(const QString &text);
+/** @brief "none,crc" → check modes 0 and 1; nothing for other words. */
+std::optional<QList<int>> parseChecks(const QString &text);
+/** @brief "5", "0-127" → first and last address; nothing when not a range of 0 to 255. */
+std::optional<QPair<int, int>> parseAddresses(const QString &text);
+
+} // namespace scan
+
+Q_DECLARE_METATYPE(scan::Target)
