@@ -31,6 +31,14 @@ constexpr Pair kTexts[] = {
     { Text::CrcCheck, "CRC校验", "CRC-check" },
     { Text::ChartX, "测量次数/次", "Number of measurements/times" },
     { Text::ChartY, "测量距离/mm", "Measuring distance /mm" },
+    { Text::FindTitle, "查找模块", "Find module" },
+    { Text::FindTrying, "正在尝试 %1 波特率，%2，地址 %3", "Trying %1 baud, %2, address %3" },
+    { Text::FindFound, "在 %1 找到模块：%2 波特率，%3，地址 %4",
+        "Module found on %1: %2 baud, %3, address %4" },
+    { Text::FindNone, "%1 上没有模块应答（已尝试 %2 种设置）",
+        "No module answered on %1 (%2 settings tried)" },
+    { Text::FindCancelled, "查找模块已取消", "Module search cancelled" },
+    { Text::FindFailed, "无法查找模块：", "Cannot search for a module: " },
     { Text::OpenSerial, "  打 开 串 口", "Open Serial" },
     { Text::CloseSerial, "  关 闭 串 口", "Close Serial" },
     { Text::LaserOn, "开启激光", "Laser    on " },
@@ -46,6 +54,8 @@ static_assert(sizeof kTexts / sizeof kTexts[0] == size_t(Text::Count), "one row 
 
 const QList<ControlText> kControls = {
     { "button_Language", "English", "中      文" },
+    { "button_find_module", "查找模块", "Find module" },
+    { "button_find_cancel", "取消", "Cancel" },
     { "label_11", "测距折线图", "Range Line chart" },
     { "label_5", "测距折线图", "Range Line chart" },
     { "label_6", "接收数据显示", "Received Data display" },

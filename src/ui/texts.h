@@ -25,6 +25,12 @@ enum class Text {
     CrcCheck,
     ChartX,
     ChartY,
+    FindTitle,
+    FindTrying,
+    FindFound,
+    FindNone,
+    FindCancelled,
+    FindFailed,
     // two-state controls, "off" state first
     OpenSerial,
     CloseSerial,

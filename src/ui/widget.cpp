@@ -88,6 +88,7 @@ Widget::Widget(QWidget *parent)
             QRegularExpression(QStringLiteral("0*(25[0-5]|2[0-4][0-9]|1?[0-9]?[0-9])")), field));
 
     slot_mycombobox_clicked();
+    setUpModuleSearch();
 
     serial_main_1 = new QSerialPort();
     thread_1_son = new Thread_1(serial_main_1, nullptr);

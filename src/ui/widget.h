@@ -6,6 +6,7 @@
 #pragma once
 
 #include "core/replies.h"
+#include "core/scan.h"
 #include "core/session.h"
 #include "ui/form.h"
 
@@ -22,7 +23,12 @@
 #include <utility>
 
 class QButtonGroup;
+class QDialog;
+class QLabel;
+class QProgressBar;
+class QPushButton;
 class QSerialPort;
+class PortScanner;
 class MyTimer;
 class Thread_1;
 class save_file;
@@ -158,6 +164,14 @@ private slots:
     void on_comboBox_mokuai_choose_activated(int index);
     void on_button_photo_1_clicked();
 
+public:
+    // widget_scan.cpp: finding a module at unknown settings
+    /** What Find tries; everything unless narrowed (as the command line's scan options do). */
+    void setModuleSearchPlan(const scan::Plan &plan) { module_search_plan = plan; }
+    /** Closes the port if open, then tries the settings on the chosen port with progress and
+     * Cancel; a find fills the baud rate, check mode and address and opens the port. */
+    void startModuleSearch();
+
 private:
     core::Session session_;
 
@@ -230,6 +244,19 @@ private:
     void replotChart(QCustomPlot::RefreshPriority priority);
     void scheduleChartReplot();
     void replotPacedChart();
+
+    // widget_scan.cpp
+    void setUpModuleSearch();
+    void runModuleSearch();
+    void showModuleFound(const scan::Target &module);
+    void endModuleSearch(int foundCount, bool cancelled, const QString &error);
+    QPushButton *button_find_module = nullptr;
+    PortScanner *module_search = nullptr;
+    QDialog *search_dialog = nullptr;
+    QLabel *search_label = nullptr;
+    QProgressBar *search_bar = nullptr;
+    scan::Plan module_search_plan;
+    QString search_port;
 
     // widget_export.cpp
     void showSaveOutcome(bool failed);

@@ -110,6 +110,8 @@ private slots:
     void sendPanel();
     void togglesAndDeleteData();
     void addressSearchThenSetAddress();
+    void findModule_data();
+    void findModule();
     void saveData_data();
     void saveData();
 };
@@ -316,6 +318,54 @@ void TestWindow::addressSearchThenSetAddress()
     const QByteArray read = wire(Command::ReadVoltage, 0, { 9 });
     QCOMPARE(settled(r, read.size()), read);
     QVERIFY(r.waitForReplies(3)); // the module moved too
+}
+
+void TestWindow::findModule_data()
+{
+    QTest::addColumn<int>("moduleBaud");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("found-fills-the-fields-and-opens")
+        << 19200 << false << "Module found on %1: 19200 baud, No-check, address 5";
+    QTest::newRow("not-found-says-so-in-red")
+        << 4800 << false << "No module answered on %1 (14 settings tried)";
+    QTest::newRow("cancelled-leaves-port-closed-fields-unchanged")
+        << 19200 << true << "Module search cancelled";
+}
+
+void TestWindow::findModule()
+{
+    QFETCH(int, moduleBaud);
+    QFETCH(bool, cancel);
+    QFETCH(QString, line);
+    WindowRig r;
+    sim::ServerOptions o;
+    o.strictSpeed = true;
+    o.module.baudCode = int(
+        std::find(std::begin(commands::kBaudRates), std::end(commands::kBaudRates), moduleBaud)
+        - std::begin(commands::kBaudRates));
+    o.module.address = 5;
+    QVERIFY(r.open(o, 0));
+    r.w.ui->botelv_Box->setCurrentText(QStringLiteral("9600"));
+    r.w.setModuleSearchPlan({ { 9600, 19200 }, { 0 }, std::make_pair(0, 6) });
+    r.click("button_find_module"); // the open port is closed for the scan
+    auto *dialog = r.w.findChild<QDialog *>();
+    if (cancel) {
+        QTRY_VERIFY(dialog->isVisible());
+        dialog->reject();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(r.log().contains(line.replace("%1", r.server.slavePath())), 10000);
+    const bool found = moduleBaud == 19200 && !cancel;
+    QCOMPARE(r.w.ui->botelv_Box->currentText(), found ? "19200" : "9600");
+    QCOMPARE(r.w.ui->lineEdit_address->text(), found ? "5" : "00");
+    QCOMPARE(testsupport::redLines(r.w.ui->plainTextEdit_show_data).size(), int(!found && !cancel));
+    QTRY_COMPARE(r.w.serialport_state_1, found);
+    if (found) { // and the link works at what was found
+        r.received.clear();
+        r.click("button_read_vcc");
+        const QByteArray read = wire(Command::ReadVoltage, 0, { 5 });
+        QCOMPARE(settled(r, read.size()), read);
+    }
 }
 
 void TestWindow::saveData_data()

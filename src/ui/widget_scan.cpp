@@ -1,0 +1,158 @@
+// Find module: tries line speeds, check modes and addresses on the chosen port until one answers.
+#include "ui/widget.h"
+#include "ui_widget.h"
+
+#include "io/portscanner.h"
+#include "io/thread_1.h"
+#include "ui/texts.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+// Keeps the Find button in the free space right of the baud-rate box. The button stays out of
+// the panel's grid, so no control of the panel moves or changes size for it.
+class BesideBox : public QObject
+{
+public:
+    BesideBox(QWidget *box, QWidget *button)
+        : QObject(button)
+        , m_box(box)
+        , m_button(button)
+    {
+        box->installEventFilter(this);
+        box->parentWidget()->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::Move
+            || event->type() == QEvent::Show)
+            place();
+        return false;
+    }
+
+private:
+    void place()
+    {
+        const QRect box = m_box->geometry();
+        QWidget *panel = m_box->parentWidget();
+        const int margin = panel->layout() ? panel->layout()->contentsMargins().right() : 6;
+        const int left = box.right() + 1 + margin;
+        m_button->setGeometry(left, box.y(), qMax(0, panel->width() - margin - left), box.height());
+    }
+
+    QWidget *m_box;
+    QWidget *m_button;
+};
+} // namespace
+
+void Widget::setUpModuleSearch()
+{
+    button_find_module = new QPushButton(ui->botelv_Box->parentWidget());
+    button_find_module->setObjectName(QStringLiteral("button_find_module"));
+    button_find_module->setFont(ui->open_button->font());
+    button_find_module->setStyleSheet(QStringLiteral(
+        "QPushButton{background-color: rgb(206, 206, 206); border-radius: 4px;}"
+        "QPushButton:hover{background-color: rgb(87, 87, 87); color: rgb(255, 255, 255);}"
+        "QPushButton:pressed{background-color: rgb(35, 153, 197); padding-left: 3px; "
+        "padding-top: 3px;}"
+        "QPushButton{border: 1px solid rgb(87, 87, 87);}"));
+    button_find_module->setText(texts::get(texts::Text::FindTitle, language));
+    new BesideBox(ui->botelv_Box, button_find_module);
+    connect(button_find_module, &QPushButton::clicked, this, &Widget::startModuleSearch);
+
+    module_search = new PortScanner(this);
+    search_dialog = new QDialog(this);
+    search_label = new QLabel(search_dialog);
+    search_bar = new QProgressBar(search_dialog);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, search_dialog);
+    QPushButton *cancel = buttons->button(QDialogButtonBox::Cancel);
+    cancel->setObjectName(QStringLiteral("button_find_cancel")); // the language switch names it
+    cancel->setText(QStringLiteral("取消"));
+    auto *column = new QVBoxLayout(search_dialog);
+    column->addWidget(search_label);
+    column->addWidget(search_bar);
+    column->addWidget(buttons);
+    search_dialog->setMinimumWidth(420);
+    // Cancel, Escape and the window's close button all end the scan.
+    connect(buttons, &QDialogButtonBox::rejected, search_dialog, &QDialog::reject);
+    connect(search_dialog, &QDialog::rejected, module_search, &PortScanner::cancel);
+    connect(module_search, &PortScanner::probing, this,
+        [this](int index, int total, const scan::Target &t) {
+            search_bar->setMaximum(total);
+            search_bar->setValue(index);
+            search_label->setText(texts::get(texts::Text::FindTrying, language)
+                                      .arg(t.baud)
+                                      .arg(ui->jiaoyan_mode->itemText(t.checkMode))
+                                      .arg(t.address));
+        });
+    connect(module_search, &PortScanner::found, this, &Widget::showModuleFound);
+    connect(module_search, &PortScanner::finished, this, &Widget::endModuleSearch);
+}
+
+void Widget::startModuleSearch()
+{
+    if (module_search->isRunning() || search_dialog->isVisible())
+        return;
+    search_port = portName();
+    if (!serialport_state_1) {
+        runModuleSearch();
+        return;
+    }
+    // The scanner needs the port to itself: it starts once the worker has let it go.
+    connect(
+        thread_1_son, &Thread_1::sig_serialport_state_change, this,
+        [this](bool open) {
+            if (!open)
+                runModuleSearch();
+        },
+        Qt::ConnectionType(Qt::AutoConnection | Qt::SingleShotConnection));
+    emit sig_change_serialport_1(0, portName(), portBaudRate());
+}
+
+void Widget::runModuleSearch()
+{
+    search_dialog->setWindowTitle(texts::get(texts::Text::FindTitle, language));
+    search_label->clear();
+    search_bar->setValue(0);
+    search_dialog->open();
+    module_search->start(search_port, scan::order(module_search_plan));
+}
+
+void Widget::showModuleFound(const scan::Target &module)
+{
+    const int baudIndex = ui->botelv_Box->findText(QString::number(module.baud));
+    if (baudIndex >= 0)
+        ui->botelv_Box->setCurrentIndex(baudIndex);
+    ui->jiaoyan_mode->setCurrentIndex(module.checkMode);
+    on_jiaoyan_mode_activated(module.checkMode);
+    ui->lineEdit_address->setText(QString::number(module.address));
+    // The field's own slot takes the address, whether or not the cursor happened to move.
+    on_lineEdit_address_cursorPositionChanged(0, ui->lineEdit_address->cursorPosition());
+    appendLine(texts::get(texts::Text::FindFound, language)
+                   .arg(search_port)
+                   .arg(module.baud)
+                   .arg(ui->jiaoyan_mode->itemText(module.checkMode))
+                   .arg(module.address));
+}
+
+void Widget::endModuleSearch(int foundCount, bool cancelled, const QString &error)
+{
+    search_dialog->hide();
+    if (!error.isEmpty())
+        appendRedLine(texts::get(texts::Text::FindFailed, language) + search_port + ": " + error);
+    else if (cancelled)
+        appendLine(texts::get(texts::Text::FindCancelled, language));
+    else if (foundCount == 0)
+        appendRedLine(texts::get(texts::Text::FindNone, language)
+                          .arg(search_port)
+                          .arg(scan::order(module_search_plan).size()));
+    else if (!serialport_state_1)
+        on_open_button_clicked();
+}
