@@ -39,6 +39,16 @@ inline constexpr int kLastAddress[] = { 127, 247 };
  */
 inline constexpr int kAnswerMs = 5;
 
+/**
+ * Silence after a change of line speed or protocol before the next probe. A module that heard
+ * the last probes as garbage may hold some of it as the start of a frame until the line has been
+ * quiet a while (Modbus RTU: 3.5 characters, 8 ms at 4800 baud; some modules wait longer).
+ */
+inline constexpr int kSettleMs = 25;
+
+/** Extra wait after the last probe at one speed and protocol, for an answer that comes late. */
+inline constexpr int kLingerMs = 40;
+
 /** What to try. Empty lists mean everything. */
 struct Plan
 {

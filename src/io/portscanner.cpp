@@ -69,23 +69,32 @@ void PortScanner::next()
         return;
     }
     const scan::Target &t = m_targets.at(m_index);
-    if (t.baud != previous.baud || t.checkMode != previous.checkMode) {
-        // What came at another speed or in the other protocol proves nothing here.
-        m_port.setBaudRate(t.baud);
-        m_port.clear(QSerialPort::Input);
-        m_heard.clear();
-    }
     emit probing(m_index, m_targets.size(), t);
     if (!m_running) // cancelled by a receiver of probing()
         return;
+    if (t.baud != previous.baud || t.checkMode != previous.checkMode) {
+        // A module that heard garbage at the old speed may still hold it as the start of a
+        // frame: a moment of silence lets it give that up before the probe comes.
+        m_port.setBaudRate(t.baud);
+        m_phase = Phase::Settling;
+        m_wait.start(scan::kSettleMs);
+        return;
+    }
+    sendProbe();
+}
+
+void PortScanner::sendProbe()
+{
+    const scan::Target &t = m_targets.at(m_index);
     m_port.write(scan::probe(t));
+    m_phase = Phase::Waiting;
     m_wait.start(scan::waitMs(t, m_answerMs));
 }
 
 void PortScanner::onReadyRead()
 {
     m_heard += m_port.readAll();
-    if (!m_running || m_index < 0 || m_index >= m_targets.size())
+    if (!m_running || m_phase == Phase::Settling || m_index < 0 || m_index >= m_targets.size())
         return;
     const scan::Target &t = m_targets.at(m_index);
     const std::optional<int> address = scan::answeringAddress(m_heard, t.checkMode);
@@ -113,12 +122,45 @@ void PortScanner::onReadyRead()
 
 void PortScanner::onWaitOver()
 {
-    next();
+    switch (m_phase) {
+    case Phase::Settling:
+        // What came at another speed or in the other protocol proves nothing here.
+        m_port.clear(QSerialPort::Input);
+        m_heard.clear();
+        sendProbe();
+        return;
+    case Phase::Waiting: {
+        // A busy computer may wake us late: what the port already holds is read before the
+        // probe is given up.
+        m_port.waitForReadyRead(0);
+        if (!m_running || m_phase != Phase::Waiting)
+            return;
+        // The last probe at a speed gets a while longer: a late answer can still name its
+        // module, but not once the speed has changed.
+        const int following = m_index + 1;
+        const scan::Target &t = m_targets.at(m_index);
+        if (following >= m_targets.size() || m_targets.at(following).baud != t.baud
+            || m_targets.at(following).checkMode != t.checkMode) {
+            m_phase = Phase::Lingering;
+            m_wait.start(scan::kLingerMs);
+            return;
+        }
+        next();
+        return;
+    }
+    case Phase::Lingering:
+        m_port.waitForReadyRead(0);
+        next();
+        return;
+    case Phase::Idle:
+        return;
+    }
 }
 
 void PortScanner::finish(bool cancelled, const QString &error)
 {
     m_wait.stop();
+    m_phase = Phase::Idle;
     m_running = false;
     if (m_port.isOpen())
         m_port.close();

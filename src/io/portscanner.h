@@ -48,6 +48,7 @@ private:
     void next();
     void onReadyRead();
     void onWaitOver();
+    void sendProbe();
     void finish(bool cancelled, const QString &error = QString());
 
     QSerialPort m_port;
@@ -58,5 +59,12 @@ private:
     int m_index = -1;
     bool m_all = false;
     bool m_running = false;
+    enum class Phase {
+        Idle,
+        Settling, ///< quiet after a change of speed or protocol, before the probe
+        Waiting, ///< for the answer to the probe just sent
+        Lingering, ///< after the last probe at a speed, for a late answer
+    };
+    Phase m_phase = Phase::Idle;
     int m_answerMs = scan::kAnswerMs;
 };
