@@ -1,5 +1,5 @@
 // Ctrl+C (and a polite kill) as a call in the event loop, so a run can end in an orderly way.
-#include "interrupt.h"
+#include "cli/interrupt.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 // The work tovandrix-cli does on one port: a command's frames, their replies, a measuring run.
-#include "jobs.h"
+#include "cli/jobs.h"
 
-#include "output.h"
+#include "cli/output.h"
 
 #include "core/frames.h"
 #include "core/replytext.h"

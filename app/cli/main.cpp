@@ -1,8 +1,8 @@
 // tovandrix-cli: the module from the command line, over the same core and serial worker as the
 // window.
-#include "interrupt.h"
-#include "jobs.h"
-#include "output.h"
+#include "cli/interrupt.h"
+#include "cli/jobs.h"
+#include "cli/output.h"
 
 #include "core/commands.h"
 #include "core/frames.h"
@@ -17,6 +17,11 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+// The build names the version; a bare compile (the Windows syntax check) gets a stand-in.
+#ifndef TOVANDRIX_VERSION
+#define TOVANDRIX_VERSION "0"
+#endif
 
 namespace {
 

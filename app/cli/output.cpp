@@ -1,5 +1,5 @@
 // Where a command's results go: standard output as lines, and the --output file.
-#include "output.h"
+#include "cli/output.h"
 
 #include "core/recordlines.h"
 #include "export/exporting.h"
