@@ -207,7 +207,7 @@ void MeasureJob::startMeasuring()
 
 void MeasureJob::measureOnce()
 {
-    const bool done = m_count > 0 ? m_asked >= m_count : !m_deadline.isActive();
+    const bool done = m_count > 0 ? m_asked >= m_count : m_seconds > 0 && !m_deadline.isActive();
     if (done) {
         end(0);
         return;
