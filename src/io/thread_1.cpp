@@ -186,6 +186,12 @@ void Thread_1::onPortError(QSerialPort::SerialPortError error)
         text = QString::fromLatin1(kUnknownPortError);
     const QString name = serial->portName();
     qCDebug(lcIo) << "port lost:" << name << error << text;
+    // The line's end is as good as a silence: the replies that came whole before it are handed
+    // up, not thrown away with the port (a late silence tick would otherwise lose the last one).
+    if (!buffer_receive.isEmpty()) {
+        timer_send->stop();
+        slot_jiexi_data(buffer_receive);
+    }
     abandonReceive();
     serial->close();
     emit sig_serialport_state_change(false, name, text);
