@@ -7,6 +7,11 @@
 
 namespace io {
 
+namespace {
+// Longest wait for the port to take the bytes still to be written when it is closed.
+constexpr int kFlushMs = 1000;
+} // namespace
+
 Link::Link(QObject *parent)
     : QObject(parent)
     , m_port(new QSerialPort())
@@ -61,9 +66,15 @@ void Link::close()
         return;
     m_open = false;
     m_replyTimer.stop();
-    // Waits, so every frame handed over before is written first.
+    // Waits, and lets the port write out what it still holds (a stop byte, say) before it closes:
+    // closing drops unwritten bytes.
     QMetaObject::invokeMethod(
-        m_worker, [this] { m_worker->slot_change_serialport(0, QString(), 0); },
+        m_worker,
+        [this] {
+            while (m_port->isOpen() && m_port->bytesToWrite() > 0
+                && m_port->waitForBytesWritten(kFlushMs)) { }
+            m_worker->slot_change_serialport(0, QString(), 0);
+        },
         Qt::BlockingQueuedConnection);
 }
 
