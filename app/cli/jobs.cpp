@@ -7,15 +7,34 @@
 #include "core/replytext.h"
 #include "core/session.h"
 
+#include <QDateTime>
 #include <QTime>
 
 #include <cstdio>
+#include <limits>
 
 namespace cli {
 
 namespace {
+/**
+ * Local time of day. QTime::currentTime() asks the time zone on every call, and that reads the
+ * file system; at hundreds of replies a second the zone's offset is read once a second instead.
+ */
+QTime localNow()
+{
+    constexpr qint64 kDayMs = 24 * 3600 * 1000;
+    static qint64 offsetMs = 0;
+    static qint64 readAtMs = std::numeric_limits<qint64>::min() / 2;
+    const qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
+    if (utcMs - readAtMs >= 1000) {
+        offsetMs = qint64(QDateTime::currentDateTime().offsetFromUtc()) * 1000;
+        readAtMs = utcMs;
+    }
+    return QTime::fromMSecsSinceStartOfDay(int(((utcMs + offsetMs) % kDayMs + kDayMs) % kDayMs));
+}
+
 // After the stop byte, results already on the wire still arrive; this much silence ends them.
-constexpr int kDrainMs = 100;
+constexpr int kDrainMs = 300;
 } // namespace
 
 commands::Inputs Settings::inputs() const
@@ -261,7 +280,7 @@ void MeasureJob::reply(const QByteArray &bytes)
     if (decoded.isError())
         ++m_errors;
     if (decoded.isMeasurement()) {
-        const QTime now = QTime::currentTime();
+        const QTime now = localNow();
         const qint32 measuringMs = m_phase == Phase::Single ? qint32(m_sentAt.elapsed()) : -1;
         const core::Record record = core::recordOf(decoded, now.msecsSinceStartOfDay(),
             m_settings.measureMode, m_settings.language, measuringMs);

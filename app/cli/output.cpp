@@ -101,7 +101,7 @@ bool Output::close(QString *error)
         ok = ok && !failed;
     }
     m_workbooks.clear();
-    std::fflush(stdout);
+    flushOut();
     return ok;
 }
 
@@ -140,10 +140,21 @@ void Output::record(const QString &port, const core::Record &record, const QStri
 
 void Output::write(const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    // A reader at the other end of a pipe sees each line as it arrives.
+    m_pending += text.toUtf8();
+    // A reader at the other end of a pipe sees each line as it arrives, yet the replies of one
+    // pass of the event loop go out in one write.
+    if (!m_flushQueued) {
+        m_flushQueued = true;
+        QTimer::singleShot(0, this, [this] { flushOut(); });
+    }
+}
+
+void Output::flushOut()
+{
+    m_flushQueued = false;
+    std::fwrite(m_pending.constData(), 1, size_t(m_pending.size()), stdout);
     std::fflush(stdout);
+    m_pending.clear();
 }
 
 void Output::flushFiles()

@@ -44,6 +44,7 @@ public:
 
 private:
     void write(const QString &text);
+    void flushOut();
     void flushFiles();
 
     Format m_format;
@@ -56,6 +57,8 @@ private:
     QMap<QString, QString> m_workbooks; ///< .xlsx: port -> file name
     QMap<QString, QList<QList<QString>>> m_rows; ///< .xlsx rows, written at the end
     QTimer m_flushTimer;
+    QByteArray m_pending; ///< standard output not yet written
+    bool m_flushQueued = false;
 };
 
 } // namespace cli
