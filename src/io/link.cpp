@@ -30,7 +30,18 @@ Link::Link(QObject *parent)
     m_port->moveToThread(&m_thread);
     m_thread.start();
     m_replyTimer.setSingleShot(true);
-    connect(&m_replyTimer, &QTimer::timeout, this, &Link::noReply);
+    connect(&m_replyTimer, &QTimer::timeout, this, [this] {
+        // After a stall of this thread the timer may fire before replies that were already
+        // queued to it: the verdict waits behind them, and any of them cancels it.
+        const quint64 armed = m_armed;
+        QMetaObject::invokeMethod(
+            this,
+            [this, armed] {
+                if (armed == m_armed)
+                    emit noReply();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 Link::~Link()
@@ -66,6 +77,7 @@ void Link::close()
         return;
     m_open = false;
     m_replyTimer.stop();
+    ++m_armed;
     // Waits, and lets the port write out what it still holds (a stop byte, say) before it closes:
     // closing drops unwritten bytes.
     QMetaObject::invokeMethod(
@@ -86,6 +98,7 @@ void Link::send(const QByteArray &frame)
 
 void Link::expectReply(int timeoutMs)
 {
+    ++m_armed;
     if (timeoutMs > 0)
         m_replyTimer.start(timeoutMs);
     else
@@ -105,6 +118,7 @@ void Link::onPortState(bool open, const QString &reason)
 void Link::onReply(const QByteArray &reply)
 {
     m_replyTimer.stop();
+    ++m_armed;
     emit replyReceived(reply);
 }
 

@@ -57,6 +57,8 @@ private:
     QTimer m_replyTimer;
     QByteArray m_lastSent;
     bool m_open = false;
+    quint64 m_armed
+        = 0; ///< counts arming and replies: a reply-timeout verdict of an older count is void
 };
 
 } // namespace io
