@@ -274,7 +274,7 @@ int run(QCoreApplication &app)
             a = QLatin1String(kNegative) + a.mid(1);
     if (!parser.parse(argv))
         throw UsageError { parser.errorText() };
-    if (parser.isSet("help"))
+    if (parser.isSet("help") || parser.isSet("help-all"))
         parser.showHelp(0);
     if (parser.isSet("version"))
         parser.showVersion();
