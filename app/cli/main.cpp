@@ -217,7 +217,8 @@ std::pair<int, double> measureCount(const Invocation &in)
     if (parser.isSet("seconds")) {
         bool ok = false;
         const double seconds = parser.value("seconds").toDouble(&ok);
-        if (!ok || seconds < 0 || seconds > 1e7)
+        // A run's deadline is one timer, which counts up to 24 days in ms.
+        if (!ok || seconds < 0 || seconds > 2e6)
             throw UsageError { QStringLiteral("--seconds wants a number of seconds, not \"%1\"")
                                    .arg(parser.value("seconds")) };
         return { 0, seconds };
