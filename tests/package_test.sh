@@ -19,7 +19,8 @@ for lib in libqt6widgets6 libqt6serialport6 libqcustomplot2.1-qt6 libxlsxwriter4
 done
 
 dpkg-deb -x "$deb" "$scratch/root"
-for f in usr/bin/tovandrix usr/bin/tovandrix-sim usr/share/applications/tovandrix.desktop \
+for f in usr/bin/tovandrix usr/bin/tovandrix-sim usr/bin/tovandrix-cli \
+    usr/share/applications/tovandrix.desktop \
     usr/share/icons/hicolor/64x64/apps/tovandrix.png; do
     [ -e "$scratch/root/$f" ] || { echo "FAIL: $f missing from the package"; exit 1; }
 done
@@ -34,4 +35,7 @@ QT_QPA_PLATFORM=offscreen TOVANDRIX_CLOSE_AFTER_MS=300 timeout 60 \
 }
 help=$("$scratch/root/usr/bin/tovandrix-sim" --help)
 grep -q 'virtual laser module' <<<"$help"
+# The command-line program runs without a display.
+help=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM= "$scratch/root/usr/bin/tovandrix-cli" --help)
+grep -q 'measure \[--count N' <<<"$help"
 echo "1 passed, 0 failed"

@@ -24,6 +24,24 @@ QStringList recordTexts(const Record &record)
         record.measuringMs < 0 ? QString() : QString::number(record.measuringMs) };
 }
 
+Record recordOf(
+    const replies::Reply &reply, qint32 clockMs, int mode, int language, qint32 measuringMs)
+{
+    Record record;
+    record.clockMs = clockMs;
+    record.mode = qint8(mode);
+    record.language = quint8(language);
+    record.measuringMs = measuringMs;
+    record.value = qint32(reply.number);
+    if (reply.kind == replies::Kind::ModuleError) {
+        record.error = true;
+        record.codeBytes = quint8(reply.word.size());
+    } else {
+        record.signal = reply.signal;
+    }
+    return record;
+}
+
 QList<QList<QString>> Session::table() const
 {
     QList<QList<QString>> rows;

@@ -2,6 +2,8 @@
 // search.
 #pragma once
 
+#include "core/replies.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -28,6 +30,14 @@ struct Record
 
 /** @brief The five cells of @p record: time, mode, distance (or error code), signal, time in ms. */
 QStringList recordTexts(const Record &record);
+
+/**
+ * @brief The record a measurement or module-error @p reply makes: received at @p clockMs (ms since
+ * midnight), labelled with speed @p mode in @p language, and @p measuringMs from the single
+ * measurement's command (-1 for continuous results).
+ */
+Record recordOf(
+    const replies::Reply &reply, qint32 clockMs, int mode, int language, qint32 measuringMs = -1);
 
 /** @brief How one distance point moves the chart's axes. */
 struct ChartRange

@@ -37,6 +37,11 @@ QString textHeader(int language, const QDate &date)
     return workbookHeader(language, date).join(QLatin1Char(',')) + QLatin1Char('\n');
 }
 
+QString textLine(const QList<QString> &row)
+{
+    return row.join(QLatin1Char(',')) + QLatin1Char('\n');
+}
+
 bool writeText(
     QIODevice *device, const QList<QList<QString>> &rows, int language, const QDate &date)
 {
@@ -44,12 +49,7 @@ bool writeText(
     chunk.reserve(kChunkChars + 256);
     chunk += textHeader(language, date);
     for (const QList<QString> &row : rows) {
-        for (qsizetype i = 0; i < row.size(); ++i) {
-            if (i > 0)
-                chunk += QLatin1Char(',');
-            chunk += row.at(i);
-        }
-        chunk += QLatin1Char('\n');
+        chunk += textLine(row);
         if (chunk.size() >= kChunkChars && !writeChunk(device, chunk))
             return false;
     }

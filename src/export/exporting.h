@@ -24,6 +24,9 @@ QStringList workbookHeader(int language, const QDate &date);
 /** @brief The header line of the text file: the five header cells joined by "," and a "\n". */
 QString textHeader(int language, const QDate &date);
 
+/** @brief One record's line of the text file: its fields joined by "," and a "\n". */
+QString textLine(const QList<QString> &row);
+
 /**
  * @brief Writes the header line and one line per record (fields joined by ",", empty fields
  * kept, no quoting) to @p device as UTF-8 without byte-order mark, each line ended by "\n".

@@ -76,8 +76,6 @@ void Thread_1::slot_send_data_son(QByteArray data)
 
 void Thread_1::slot_receive_data_son()
 {
-    if (timer_send->isActive())
-        timer_send->stop();
     buffer_receive.append(serial->readAll());
     m_lastArrivalNs = m_clock.nsecsElapsed();
     if (buffer_receive.size() >= rx::kStreamLimit) {
@@ -86,7 +84,13 @@ void Thread_1::slot_receive_data_son()
         m_splitter.setMode(jiaoyan_mode);
         handOver(m_splitter.drain(buffer_receive, m_clock.elapsed()));
     }
-    timer_send->start(kSilenceMs);
+    // A silence timer already running keeps running: its tick measures the silence from the last
+    // arrival and waits out the rest. Restarting it for every arrival would wake the timer thread
+    // several times per reply.
+    if (!m_silenceArmed) {
+        timer_send->start(kSilenceMs);
+        m_silenceArmed = true;
+    }
 }
 
 void Thread_1::slot_change_serialport(int state, QString portname, int botelv)
@@ -142,10 +146,17 @@ void Thread_1::slot_timer_send()
     // would cut the reply being gathered short. Only a tick a whole silence after the last byte
     // ends the reply.
     constexpr qint64 kStaleNs = qint64(kSilenceMs - 1) * 1000000;
-    if (timer_send->isActive() && m_clock.nsecsElapsed() - m_lastArrivalNs < kStaleNs)
+    const qint64 quietNs = m_clock.nsecsElapsed() - m_lastArrivalNs;
+    if (timer_send->isActive() && quietNs < kStaleNs) {
+        // Bytes came since the timer started: wait for the rest of a silence after the last one.
+        if (m_silenceArmed)
+            timer_send->start(
+                int(qMax<qint64>(1, (kSilenceMs * 1000000LL - quietNs + 999999) / 1000000)));
         return;
+    }
     emit sig_jiexi_data(buffer_receive);
     timer_send->stop();
+    m_silenceArmed = false;
     // A partial frame is being kept: wake once more after its lifetime to drop it if nothing
     // came to complete it.
     if (m_splitter.hasTail())
@@ -186,6 +197,13 @@ void Thread_1::onPortError(QSerialPort::SerialPortError error)
         text = QString::fromLatin1(kUnknownPortError);
     const QString name = serial->portName();
     qCDebug(lcIo) << "port lost:" << name << error << text;
+    // The line's end is as good as a silence: the replies that came whole before it are handed
+    // up, not thrown away with the port (a late silence tick would otherwise lose the last one).
+    if (!buffer_receive.isEmpty()) {
+        timer_send->stop();
+        m_silenceArmed = false;
+        slot_jiexi_data(buffer_receive);
+    }
     abandonReceive();
     serial->close();
     emit sig_serialport_state_change(false, name, text);
@@ -194,6 +212,7 @@ void Thread_1::onPortError(QSerialPort::SerialPortError error)
 void Thread_1::abandonReceive()
 {
     timer_send->stop();
+    m_silenceArmed = false;
     buffer_receive.clear();
     m_splitter.reset();
 }

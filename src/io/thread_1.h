@@ -67,4 +67,5 @@ private:
     rx::Splitter m_splitter;
     QElapsedTimer m_clock; ///< monotonic time for silences and tail lifetimes
     qint64 m_lastArrivalNs = 0;
+    bool m_silenceArmed = false; ///< timer_send runs with the silence period, not a tail's lifetime
 };

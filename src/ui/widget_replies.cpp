@@ -206,23 +206,12 @@ void Widget::showReply(const replies::Reply &reply, int parserLanguage)
     }
 
     if (reply.isMeasurement()) {
-        core::Record record;
-        record.clockMs = time.msecsSinceStartOfDay();
-        record.mode = qint8(measure_mode);
-        record.language = quint8(parserLanguage);
         // Only a single measurement has a start to measure from; continuous replies come on
         // their own.
-        if (mode_celiang == 1)
-            record.measuringMs = qint32(qMax<qint64>(0, receive_mono_ms - send_mono_ms));
-        if (reply.kind == replies::Kind::ModuleError) {
-            record.error = true;
-            record.codeBytes = quint8(reply.word.size());
-            record.value = qint32(reply.number);
-        } else {
-            record.value = qint32(reply.number);
-            record.signal = reply.signal;
-        }
-        session_.addRecord(record);
+        const qint32 measuringMs
+            = mode_celiang == 1 ? qint32(qMax<qint64>(0, receive_mono_ms - send_mono_ms)) : -1;
+        session_.addRecord(core::recordOf(
+            reply, time.msecsSinceStartOfDay(), measure_mode, parserLanguage, measuringMs));
     }
     if (reply.chartPoint)
         addChartPoint(qint32(reply.number));

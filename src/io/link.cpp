@@ -1,0 +1,125 @@
+// Link: one serial worker and its port in a thread of their own, for front-ends without a window.
+#include "io/link.h"
+
+#include "io/thread_1.h"
+
+#include <QSerialPort>
+
+namespace io {
+
+namespace {
+// Longest wait for the port to take the bytes still to be written when it is closed.
+constexpr int kFlushMs = 1000;
+} // namespace
+
+Link::Link(QObject *parent)
+    : QObject(parent)
+    , m_port(new QSerialPort())
+    , m_worker(new Thread_1(m_port, nullptr))
+{
+    // Port and worker live and die in the worker thread, the port last.
+    connect(&m_thread, &QThread::finished, m_port, &QObject::deleteLater);
+    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    connect(m_port, &QSerialPort::readyRead, m_worker, &Thread_1::slot_receive_data_son);
+    connect(m_worker, &Thread_1::replyReceived, this, &Link::onReply);
+    connect(m_worker, &Thread_1::sig_show_send_data, this,
+        [this](const QByteArray &frame) { m_lastSent = frame; });
+    connect(m_worker, &Thread_1::sig_serialport_state_change, this,
+        [this](bool open, const QString &, const QString &reason) { onPortState(open, reason); });
+    m_worker->moveToThread(&m_thread);
+    m_port->moveToThread(&m_thread);
+    m_thread.start();
+    m_replyTimer.setSingleShot(true);
+    connect(&m_replyTimer, &QTimer::timeout, this, [this] {
+        // After a stall of this thread the timer may fire before replies that were already
+        // queued to it: the verdict waits behind them, and any of them cancels it.
+        const quint64 armed = m_armed;
+        QMetaObject::invokeMethod(
+            this,
+            [this, armed] {
+                if (armed == m_armed)
+                    emit noReply();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+Link::~Link()
+{
+    close();
+    m_thread.quit();
+    m_thread.wait();
+}
+
+bool Link::open(const QString &path, int baud, int checkMode, QString *error)
+{
+    bool opened = false;
+    QString reason;
+    // Runs in the worker's thread; the caller waits, so the two locals are safe to fill.
+    QMetaObject::invokeMethod(
+        m_worker,
+        [&] {
+            m_worker->slot_jiaoyan_mode_chose(checkMode);
+            m_worker->slot_change_serialport(1, path, baud);
+            opened = m_port->isOpen();
+            reason = m_port->errorString();
+        },
+        Qt::BlockingQueuedConnection);
+    m_open = opened;
+    if (!opened && error)
+        *error = reason;
+    return opened;
+}
+
+void Link::close()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    m_replyTimer.stop();
+    ++m_armed;
+    // Waits, and lets the port write out what it still holds (a stop byte, say) before it closes:
+    // closing drops unwritten bytes.
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this] {
+            while (m_port->isOpen() && m_port->bytesToWrite() > 0
+                && m_port->waitForBytesWritten(kFlushMs)) { }
+            m_worker->slot_change_serialport(0, QString(), 0);
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+void Link::send(const QByteArray &frame)
+{
+    QMetaObject::invokeMethod(
+        m_worker, "slot_send_data_son", Qt::QueuedConnection, Q_ARG(QByteArray, frame));
+}
+
+void Link::expectReply(int timeoutMs)
+{
+    ++m_armed;
+    if (timeoutMs > 0)
+        m_replyTimer.start(timeoutMs);
+    else
+        m_replyTimer.stop();
+}
+
+void Link::onPortState(bool open, const QString &reason)
+{
+    // Open and close are answered in open() and close(); only a failure while open is news.
+    if (open || !m_open)
+        return;
+    m_open = false;
+    m_replyTimer.stop();
+    emit lost(reason);
+}
+
+void Link::onReply(const QByteArray &reply)
+{
+    m_replyTimer.stop();
+    ++m_armed;
+    emit replyReceived(reply);
+}
+
+} // namespace io

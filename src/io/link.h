@@ -1,0 +1,64 @@
+// Link: one serial worker and its port in a thread of their own, for front-ends without a window.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <QTimer>
+
+class QSerialPort;
+class Thread_1;
+
+namespace io {
+
+/**
+ * Drives a Thread_1 the way the window does (same worker, same splitter, same CRC rule) from any
+ * thread with an event loop: open, send frames, get each accepted reply as bytes, learn when the
+ * line is lost, and time out a reply that does not come.
+ */
+class Link : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Link(QObject *parent = nullptr);
+    /** Closes the port and ends the worker's thread. */
+    ~Link() override;
+
+    /**
+     * @brief Opens @p path at @p baud for @p checkMode (0: 0xAA frames, 1: Modbus with CRC) and
+     * waits until the worker has tried. @return false with the port's reason in @p error.
+     */
+    bool open(const QString &path, int baud, int checkMode, QString *error);
+    void close();
+    bool isOpen() const { return m_open; }
+
+    /** @brief Hands @p frame to the worker, which appends the CRC in check mode 1. */
+    void send(const QByteArray &frame);
+    /** @brief The frame written last as it went out (CRC included): a Modbus reply answers it. */
+    const QByteArray &lastSent() const { return m_lastSent; }
+
+    /** @brief noReply() follows unless a reply arrives within @p timeoutMs; 0 or less disarms. */
+    void expectReply(int timeoutMs);
+
+signals:
+    void replyReceived(const QByteArray &reply);
+    void noReply();
+    /** The port failed while open (adapter gone, line dropped); it is closed now. */
+    void lost(const QString &reason);
+
+private:
+    void onPortState(bool open, const QString &reason);
+    void onReply(const QByteArray &reply);
+
+    QThread m_thread;
+    QSerialPort *m_port;
+    Thread_1 *m_worker;
+    QTimer m_replyTimer;
+    QByteArray m_lastSent;
+    bool m_open = false;
+    quint64 m_armed
+        = 0; ///< counts arming and replies: a reply-timeout verdict of an older count is void
+};
+
+} // namespace io
