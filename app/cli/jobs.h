@@ -39,7 +39,7 @@ class PortJob : public QObject
 public:
     PortJob(const QString &port, const Settings &settings, Output *output);
 
-    void start();
+    virtual void start();
     /** @brief Ctrl+C: the default ends at once with exit code 1. */
     virtual void interrupt();
     int exitCode() const { return m_exitCode; }

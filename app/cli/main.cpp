@@ -3,6 +3,7 @@
 #include "cli/interrupt.h"
 #include "cli/jobs.h"
 #include "cli/output.h"
+#include "cli/scanjob.h"
 
 #include "core/commands.h"
 #include "core/frames.h"
@@ -45,6 +46,9 @@ Commands:
                            run, 0 until Ctrl+C (Modbus modules: single measurements for S s)
   set address NEW | baud RATE | offset MM | laser on|off
   send HEX                 one raw frame (CRC appended with --check crc); prints the reply
+  scan [--bauds LIST] [--checks none,crc] [--addresses RANGE] [--all]
+                           finds a module whose line speed, check and address are unknown:
+                           PORT BAUD CHECK ADDRESS per module found (--all: every one)
 
 Data goes to standard output, progress and errors to standard error.
 Exit status: 0 success; 1 no reply, an error reply or a port failure; 2 usage error.)";
@@ -238,6 +242,50 @@ Jobs measure(const Invocation &in)
     return jobs;
 }
 
+Jobs scanPorts(const Invocation &in)
+{
+    expectArgs(in, 0, "scan [--bauds LIST] [--checks none,crc] [--addresses RANGE] [--all]");
+    const QCommandLineParser &parser = in.parser;
+    for (const char *name : { "baud", "check", "address" })
+        if (parser.isSet(QLatin1String(name)))
+            throw UsageError { QStringLiteral("scan tries every --%1; narrow it with --%1%2")
+                                   .arg(QLatin1String(name),
+                                       QLatin1String(qstrcmp(name, "address") ? "s" : "es")) };
+    scan::Plan plan;
+    if (parser.isSet("bauds")) {
+        const auto bauds = scan::parseBauds(parser.value("bauds"));
+        if (!bauds)
+            throw UsageError { QStringLiteral("--bauds wants speeds such as 9600,115200, not "
+                                              "\"%1\"")
+                                   .arg(parser.value("bauds")) };
+        plan.bauds = *bauds;
+    }
+    if (parser.isSet("checks")) {
+        const auto checks = scan::parseChecks(parser.value("checks"));
+        if (!checks)
+            throw UsageError { QStringLiteral("--checks wants none, crc or none,crc, not \"%1\"")
+                                   .arg(parser.value("checks")) };
+        plan.checkModes = *checks;
+    }
+    if (parser.isSet("addresses")) {
+        plan.addresses = scan::parseAddresses(parser.value("addresses"));
+        if (!plan.addresses)
+            throw UsageError { QStringLiteral("--addresses wants N or FIRST-LAST within 0-255, "
+                                              "not \"%1\"")
+                                   .arg(parser.value("addresses")) };
+    }
+    const QList<scan::Target> targets = scan::order(plan);
+    if (targets.isEmpty())
+        throw UsageError { QStringLiteral("--addresses leaves no address to try") };
+    // --timeout is the module's answer time here: each probe waits for its frames and that.
+    const int answerMs = parser.isSet("timeout") ? in.settings.timeoutMs : scan::kAnswerMs;
+    Jobs jobs;
+    for (const QString &port : in.ports)
+        jobs.push_back(std::make_unique<cli::ScanJob>(
+            port, in.settings, in.output, targets, parser.isSet("all"), answerMs));
+    return jobs;
+}
+
 /** The command table: a new command is one more function and one more row. */
 struct CommandEntry
 {
@@ -265,8 +313,12 @@ int run(QCoreApplication &app)
         { "speed", "measure: auto, slow or fast (default auto).", "SPEED" },
         { "format", "measure: text, csv or jsonl (default text).", "FORMAT" },
         { "output", "measure: also write the records to FILE (.csv, .txt or .xlsx).", "FILE" },
+        { "bauds", "scan: the speeds to try, in order (default all, common first).", "LIST" },
+        { "checks", "scan: none, crc or both (default none,crc).", "LIST" },
+        { "addresses", "scan: N or FIRST-LAST (default every address).", "RANGE" },
+        { "all", "scan: every module, not just the first found." },
     });
-    parser.addPositionalArgument("command", "ports, info, measure, set or send.");
+    parser.addPositionalArgument("command", "ports, info, measure, set, send or scan.");
 
     QStringList argv = app.arguments();
     static const QRegularExpression negative(QStringLiteral("^-[0-9]+$"));
@@ -293,6 +345,7 @@ int run(QCoreApplication &app)
         { "measure", true, true, measure },
         { "set", true, false, set },
         { "send", true, false, send },
+        { "scan", true, false, scanPorts },
     };
     const QString name = positional.takeFirst();
     const auto entry = std::find_if(table.begin(), table.end(),
@@ -322,6 +375,12 @@ int run(QCoreApplication &app)
             { QStringLiteral("auto"), QStringLiteral("slow"), QStringLiteral("fast") });
     if (!entry->measures)
         refuseMeasureOptions(in, name);
+    if (name != QLatin1String("scan"))
+        for (const char *option : { "bauds", "checks", "addresses", "all" })
+            if (parser.isSet(QLatin1String(option)))
+                throw UsageError {
+                    QStringLiteral("--%1 belongs to scan, not %2").arg(QLatin1String(option), name)
+                };
     if (entry->needsPort && in.ports.isEmpty())
         throw UsageError { QStringLiteral("%1 needs --port PATH").arg(name) };
     if (!entry->needsPort && !in.ports.isEmpty())

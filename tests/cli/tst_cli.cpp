@@ -116,6 +116,8 @@ private slots:
     void failures_data();
     void failures();
     void ctrlCEndsTheRunCleanly();
+    void scan_data();
+    void scan();
 
 private:
     QTemporaryDir m_dir;
@@ -298,7 +300,9 @@ void TestCli::usageErrors_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("mention");
     QTest::newRow("no-command") << QStringList {} << "command";
-    QTest::newRow("unknown-command") << QStringList { "scan", "--port", "x" } << "scan";
+    QTest::newRow("unknown-command") << QStringList { "calibrate", "--port", "x" } << "calibrate";
+    QTest::newRow("scan-narrowed-with-bauds-not-baud")
+        << QStringList { "scan", "--baud", "9600", "--port", "x" } << "--bauds";
     QTest::newRow("info-without-port") << QStringList { "info" } << "--port";
     QTest::newRow("aa-address-128")
         << QStringList { "info", "--port", "x", "--address", "128" } << "--address";
@@ -390,6 +394,40 @@ void TestCli::ctrlCEndsTheRunCleanly()
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll().count('\n'), run.out.size() + 1);
     QVERIFY(module.received().endsWith(QLatin1String(" 58")));
+}
+
+void TestCli::scan_data()
+{
+    QTest::addColumn<QStringList>("module");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("found"); // BAUD CHECK ADDRESS after the port
+    // Modules that answer only at their own speed; a loaded machine gets 20 ms to answer.
+    QTest::newRow("modbus-address-7-at-38400")
+        << QStringList { "--baud", "38400", "--address", "3", "--modbus-address", "7" }
+        << QStringList { "--checks", "crc", "--bauds", "9600,38400", "--addresses", "1-8" }
+        << QStringList { "38400 crc 7" };
+    QTest::newRow("all-two-modules-on-one-line")
+        << QStringList { "--address", "2", "--extra-address", "4" }
+        << QStringList { "--all", "--bauds", "9600", "--checks", "none", "--addresses", "0-5" }
+        << QStringList { "9600 none 2", "9600 none 4" };
+    QTest::newRow("none-found-exit-1")
+        << QStringList { "--baud", "4800" }
+        << QStringList { "--bauds", "9600", "--addresses", "2-3" } << QStringList();
+}
+
+void TestCli::scan()
+{
+    QFETCH(QStringList, module);
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, found);
+    Module m(module + QStringList { "--strict-speed" });
+    const Run run = cli(QStringList { "scan", "--port", m.path, "--timeout", "20" } + args);
+    QCOMPARE(run.exitCode, found.isEmpty() ? 1 : 0);
+    for (QString &line : found)
+        line.prepend(m.path + QLatin1Char(' '));
+    QCOMPARE(run.out, found);
+    if (found.isEmpty())
+        QVERIFY2(run.err.contains("no module answered"), qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
