@@ -55,6 +55,7 @@ struct Plan
     QList<int> bauds; ///< in the order given; default kCommonBauds
     QList<int> checkModes; ///< default 0 and 1
     std::optional<QPair<int, int>> addresses; ///< first, last; default every address of the mode
+    int answerMs = kAnswerMs; ///< the module's answer time each probe allows for
 };
 
 /**

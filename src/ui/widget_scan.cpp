@@ -122,7 +122,8 @@ void Widget::runModuleSearch()
     search_label->clear();
     search_bar->setValue(0);
     search_dialog->open();
-    module_search->start(search_port, scan::order(module_search_plan));
+    module_search->start(
+        search_port, scan::order(module_search_plan), false, module_search_plan.answerMs);
 }
 
 void Widget::showModuleFound(const scan::Target &module)

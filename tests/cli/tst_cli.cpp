@@ -401,7 +401,7 @@ void TestCli::scan_data()
     QTest::addColumn<QStringList>("module");
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QStringList>("found"); // BAUD CHECK ADDRESS after the port
-    // Modules that answer only at their own speed; a loaded machine gets 20 ms to answer.
+    // Modules that answer only at their own speed; on a loaded machine they get 60 ms to answer.
     QTest::newRow("modbus-address-7-at-38400")
         << QStringList { "--baud", "38400", "--address", "3", "--modbus-address", "7" }
         << QStringList { "--checks", "crc", "--bauds", "9600,38400", "--addresses", "1-8" }
@@ -421,7 +421,7 @@ void TestCli::scan()
     QFETCH(QStringList, args);
     QFETCH(QStringList, found);
     Module m(module + QStringList { "--strict-speed" });
-    const Run run = cli(QStringList { "scan", "--port", m.path, "--timeout", "20" } + args);
+    const Run run = cli(QStringList { "scan", "--port", m.path, "--timeout", "60" } + args);
     QCOMPARE(run.exitCode, found.isEmpty() ? 1 : 0);
     for (QString &line : found)
         line.prepend(m.path + QLatin1Char(' '));

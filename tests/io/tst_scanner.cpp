@@ -32,7 +32,7 @@ Run scanFor(const QString &port, const scan::Plan &plan, bool all, int cancelAt 
     });
     QObject::connect(&scanner, &PortScanner::found, [&](const Target &t) { run.found << t; });
     QSignalSpy finished(&scanner, &PortScanner::finished);
-    scanner.start(port, scan::order(plan), all);
+    scanner.start(port, scan::order(plan), all, plan.answerMs);
     if (!finished.wait(60000))
         return { {}, -1, false, "no end" };
     run.cancelled = finished.first().at(1).toBool();
