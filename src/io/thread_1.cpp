@@ -142,16 +142,15 @@ void Thread_1::slot_jiaoyan_mode_chose(int index)
 
 void Thread_1::slot_timer_send()
 {
-    // The timer is periodic and its ticks arrive queued: a tick posted before the last restart
-    // would cut the reply being gathered short. Only a tick a whole silence after the last byte
-    // ends the reply.
-    constexpr qint64 kStaleNs = qint64(kSilenceMs - 1) * 1000000;
+    // The timer is periodic, is not restarted per arrival, and its ticks arrive queued, some
+    // from before the last byte: only a tick a whole silence after the last byte ends the reply;
+    // an earlier one starts the timer again for the rest of the silence. A timer started after a
+    // byte never ticks before that, so the test is exact.
+    constexpr qint64 kSilenceNs = qint64(kSilenceMs) * 1000000;
     const qint64 quietNs = m_clock.nsecsElapsed() - m_lastArrivalNs;
-    if (timer_send->isActive() && quietNs < kStaleNs) {
-        // Bytes came since the timer started: wait for the rest of a silence after the last one.
+    if (timer_send->isActive() && quietNs < kSilenceNs) {
         if (m_silenceArmed)
-            timer_send->start(
-                int(qMax<qint64>(1, (kSilenceMs * 1000000LL - quietNs + 999999) / 1000000)));
+            timer_send->start(int(qMax<qint64>(1, (kSilenceNs - quietNs + 999999) / 1000000)));
         return;
     }
     emit sig_jiexi_data(buffer_receive);
