@@ -26,6 +26,7 @@ class QSerialPort;
 class MyTimer;
 class Thread_1;
 class save_file;
+class StatsPanel;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -201,6 +202,7 @@ private:
     QTimer chart_frame_timer;
     QElapsedTimer chart_frame_clock; ///< since the last replot
     qint64 chart_frame_ms = 0;
+    StatsPanel *stats_panel = nullptr; ///< the run's statistics, drawn inside the chart
 
     // widget_port.cpp
     QString portName() const;

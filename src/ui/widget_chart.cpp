@@ -1,7 +1,9 @@
-// Distance chart: set-up, x-axis clamp, hover read-out, panel and monitoring toggles, view reset.
+// Distance chart: set-up, x-axis clamp, hover read-out, panel and monitoring toggles, view reset,
+// the statistics drawn in it.
 #include "ui/widget.h"
 #include "ui_widget.h"
 
+#include "ui/statspanel.h"
 #include "ui/texts.h"
 
 #include <QResizeEvent>
@@ -45,8 +47,14 @@ QString buttonStyle(const QString &name, bool active)
 void Widget::replotChart(QCustomPlot::RefreshPriority priority)
 {
     // A hidden chart has no paint buffer to draw into; showing the panel draws it afresh.
-    if (ui->widget_paint->isVisible())
-        ui->widget_paint->replot(priority);
+    if (!ui->widget_paint->isVisible())
+        return;
+    // The figures follow the chart's own pace: a summary per replot, never one per reply.
+    const core::RunStats &stats = session_.stats();
+    stats_panel->setVisible(stats.count() > 0);
+    if (stats.count() > 0)
+        stats_panel->setRows(core::statsTable(stats.summary(), language));
+    ui->widget_paint->replot(priority);
 }
 
 void Widget::paint()
@@ -68,6 +76,8 @@ void Widget::paint()
     plot->addGraph(plot->xAxis, plot->yAxis);
     curGraph = plot->graph(0);
     curGraph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, 5));
+    stats_panel = new StatsPanel(plot);
+    stats_panel->setVisible(false);
     plot->xAxis->grid()->setSubGridVisible(false);
     plot->yAxis->grid()->setSubGridVisible(false);
     QSharedPointer<QCPAxisTickerFixed> ticker(new QCPAxisTickerFixed);

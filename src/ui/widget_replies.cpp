@@ -223,6 +223,8 @@ void Widget::showReply(const replies::Reply &reply, int parserLanguage)
             record.signal = reply.signal;
         }
         session_.addRecord(record);
+        // Records without a chart point (errors, Modbus) still change the statistics it shows.
+        scheduleChartReplot();
     }
     if (reply.chartPoint)
         addChartPoint(qint32(reply.number));
