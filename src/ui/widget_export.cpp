@@ -4,6 +4,7 @@
 #include "ui_widget.h"
 
 #include "export/exporting.h"
+#include "export/save_file.h"
 #include "ui/texts.h"
 
 #include <QDate>
@@ -48,6 +49,11 @@ void Widget::on_button_save_clicked()
     }
 
     if (exporting::isWorkbookName(name)) {
+        // Queued ahead of the request, so the writer has them when the request comes.
+        QMetaObject::invokeMethod(start_save,
+            [worker = start_save, stats = core::statsTable(session_.stats().summary(), language)] {
+                worker->setStats(stats);
+            });
         emit sig_save_data(exporting::workbookBaseName(name), 1, session_.table(), language);
         savePicture(picture, exporting::pictureName(name));
         return;
