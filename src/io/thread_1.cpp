@@ -7,6 +7,12 @@
 
 #include <QMetaMethod>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#endif
+
 // Debug and info lines are for whoever turns them on; warnings always show.
 Q_LOGGING_CATEGORY(lcIo, "tovandrix.io", QtWarningMsg)
 
@@ -78,13 +84,22 @@ void Thread_1::slot_receive_data_son()
 {
     if (timer_send->isActive())
         timer_send->stop();
+    if (buffer_receive.isEmpty()) {
+        // Bytes read before the kept tail was judged count as come in time, even when its
+        // deadline has passed: the worker may have been kept off a core while they waited in
+        // the port, and the tail's age only counts while the worker can look.
+        const qint64 now = m_clock.elapsed();
+        m_gatherArrivedMs = m_tailDueMs >= 0 ? qMin(now, m_tailDueMs - 1) : now;
+    }
     buffer_receive.append(serial->readAll());
     m_lastArrivalNs = m_clock.nsecsElapsed();
     if (buffer_receive.size() >= rx::kStreamLimit) {
         // Replies streaming back to back leave no silence; hand up what is complete so that
         // neither the buffer nor the delay grows without bound.
         m_splitter.setMode(jiaoyan_mode);
-        handOver(m_splitter.drain(buffer_receive, m_clock.elapsed()));
+        handOver(m_splitter.drain(buffer_receive, m_clock.elapsed(), m_gatherArrivedMs));
+        m_tailDueMs = -1;
+        m_gatherArrivedMs = m_clock.elapsed();
     }
     timer_send->start(kSilenceMs);
 }
@@ -123,7 +138,9 @@ void Thread_1::slot_jiexi_data(QByteArray string)
 {
     const rx::Counters before = m_splitter.counters();
     m_splitter.setMode(jiaoyan_mode);
-    handOver(m_splitter.feed(string, m_clock.elapsed()));
+    const qint64 now = m_clock.elapsed();
+    handOver(m_splitter.feed(string, now, string.isEmpty() ? now : m_gatherArrivedMs));
+    m_tailDueMs = -1;
     buffer_receive.clear();
     const rx::Counters &after = m_splitter.counters();
     if (after.split != before.split || after.dropped != before.dropped
@@ -144,12 +161,48 @@ void Thread_1::slot_timer_send()
     constexpr qint64 kStaleNs = qint64(kSilenceMs - 1) * 1000000;
     if (timer_send->isActive() && m_clock.nsecsElapsed() - m_lastArrivalNs < kStaleNs)
         return;
+    // A kept tail is about to be given up: first read what the port holds. Its rest may have
+    // been waiting there while the worker was off a core; the port's notifier hands it over as
+    // soon as this returns (reading it here instead races the notifier into a read error), and
+    // bytes read before the tail is judged count as come in time.
+    if (buffer_receive.isEmpty() && m_tailDueMs >= 0 && portHoldsBytes()) {
+        if (serial->bytesAvailable() > 0)
+            slot_receive_data_son();
+        else
+            timer_send->start(kSilenceMs);
+        return;
+    }
     emit sig_jiexi_data(buffer_receive);
     timer_send->stop();
+    armTailDeadline();
+}
+
+void Thread_1::armTailDeadline()
+{
     // A partial frame is being kept: wake once more after its lifetime to drop it if nothing
     // came to complete it.
-    if (m_splitter.hasTail())
-        timer_send->start(int(rx::kTailLifeMs) + 1);
+    if (!m_splitter.hasTail())
+        return;
+    m_tailDueMs = m_splitter.tailSinceMs() + rx::kTailLifeMs + 1;
+    timer_send->start(int(qMax<qint64>(1, m_tailDueMs - m_clock.elapsed())));
+}
+
+bool Thread_1::portHoldsBytes() const
+{
+    // The port object reads the system's buffer only when its notifier gets its turn in this
+    // thread, so ask the system directly.
+    if (!serial || !serial->isOpen())
+        return false;
+    if (serial->bytesAvailable() > 0)
+        return true;
+#ifdef Q_OS_WIN
+    COMSTAT status = {};
+    DWORD errors = 0;
+    return ClearCommError(serial->handle(), &errors, &status) && status.cbInQue > 0;
+#else
+    int waiting = 0;
+    return ::ioctl(serial->handle(), FIONREAD, &waiting) == 0 && waiting > 0;
+#endif
 }
 
 void Thread_1::handOver(const QList<QByteArray> &replies)
@@ -196,6 +249,7 @@ void Thread_1::abandonReceive()
     timer_send->stop();
     buffer_receive.clear();
     m_splitter.reset();
+    m_tailDueMs = -1;
 }
 
 void Thread_1::logCounters(const char *why) const

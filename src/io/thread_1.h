@@ -63,8 +63,14 @@ private:
     void onPortError(QSerialPort::SerialPortError error);
     void abandonReceive();
     void logCounters(const char *why) const;
+    bool portHoldsBytes() const;
+    void armTailDeadline();
 
     rx::Splitter m_splitter;
     QElapsedTimer m_clock; ///< monotonic time for silences and tail lifetimes
     qint64 m_lastArrivalNs = 0;
+    /// When the first bytes of buffer_receive were read, in the terms a kept tail is judged by.
+    qint64 m_gatherArrivedMs = 0;
+    /// When the kept tail may be given up; -1 while none is kept or it has been judged.
+    qint64 m_tailDueMs = -1;
 };
