@@ -78,6 +78,9 @@ void Widget::paint()
     curGraph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, 5));
     stats_panel = new StatsPanel(plot);
     stats_panel->setVisible(false);
+    // Every replot, also one of the chart's own drag and zoom, draws the view of the range shown.
+    connect(plot, &QCustomPlot::beforeReplot, this,
+        [this] { refreshChartView(ui->widget_paint->axisRect()->width()); });
     plot->xAxis->grid()->setSubGridVisible(false);
     plot->yAxis->grid()->setSubGridVisible(false);
     QSharedPointer<QCPAxisTickerFixed> ticker(new QCPAxisTickerFixed);
@@ -167,8 +170,26 @@ void Widget::addChartPoint(qint32 distance)
         plot->xAxis->setRange(0, *range.xUpper);
     if (range.setYRange)
         plot->yAxis->setRange(range.minY, range.maxY);
-    curGraph->addData(session_.replyNumber(), distance);
+    chart_points.add(session_.replyNumber(), distance);
+    if (chart_points.size() <= kDrawEveryPointUpTo)
+        curGraph->addData(session_.replyNumber(), distance);
     scheduleChartReplot();
+}
+
+void Widget::refreshChartView(int columns)
+{
+    // Past a screen's worth of points, the graph holds only the lowest and highest point of each
+    // pixel column of the range shown: a replot then costs the same at a million points as at a
+    // thousand, and the drawn line covers exactly what all the points would.
+    if (chart_points.size() <= kDrawEveryPointUpTo)
+        return;
+    const QCPRange x = ui->widget_paint->xAxis->range();
+    const QList<core::ChartPoints::Point> view = chart_points.view(x.lower, x.upper, columns);
+    QVector<QCPGraphData> data;
+    data.reserve(view.size());
+    for (const core::ChartPoints::Point &p : view)
+        data.append(QCPGraphData(p.x, p.y));
+    curGraph->data()->set(data, true);
 }
 
 void Widget::scheduleChartReplot()

@@ -38,9 +38,11 @@ void Widget::on_button_save_clicked()
 {
     QCustomPlot *plot = ui->widget_paint;
     // A hidden chart has no on-screen size; render it at a useful one instead.
-    const QPixmap picture = plot->isVisible()
-        ? plot->grab()
-        : plot->toPixmap(qMax(plot->width(), 800), qMax(plot->height(), 500));
+    const int width = qMax(plot->width(), 800);
+    if (!plot->isVisible())
+        refreshChartView(width); // a hidden chart has not drawn its view of late points
+    const QPixmap picture
+        = plot->isVisible() ? plot->grab() : plot->toPixmap(width, qMax(plot->height(), 500));
 
     const QString name = askSaveFileName ? askSaveFileName() : askFileName(this);
     if (name.isEmpty()) {

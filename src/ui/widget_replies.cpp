@@ -261,6 +261,7 @@ void Widget::on_button_clear_show_clicked()
 {
     session_.clear();
     curGraph->data()->clear();
+    chart_points.clear();
     replotChart(QCustomPlot::rpRefreshHint);
     ui->plainTextEdit_show_data->clear();
     ui->plainTextEdit_show_data->setUpdatesEnabled(true);

@@ -1,5 +1,6 @@
 // The run model: reply numbering, records and their texts, the run's statistics, the chart-range
-// rule, clear(), the frame sent last and the address search.
+// rule and the chart's view of many points, clear(), the frame sent last and the address search.
+#include "core/chartpoints.h"
 #include "core/session.h"
 
 #include <QTest>
@@ -167,6 +168,77 @@ private slots:
                                    .arg(k)
                                    .arg(got[w][k], 0, 'g', 17)
                                    .arg(want[w][k], 0, 'g', 17)));
+    }
+
+    void chartView_data()
+    {
+        QTest::addColumn<int>("count"); // points at x = 0, 2, 4, ...
+        QTest::addColumn<qint32>("amplitude"); // distances spread over -amplitude .. amplitude
+        QTest::addColumn<QList<double>>("range"); // lo, hi, columns
+        QTest::newRow("few-points-every-one") << 100 << 5000 << QList<double> { 0, 198, 100 };
+        QTest::newRow("twice-the-columns-plus-one") << 201 << 5000 << QList<double> { 0, 400, 100 };
+        QTest::newRow("million-points-whole-run")
+            << 1000000 << 2000000000 << QList<double> { 0, 1999998, 997 };
+        QTest::newRow("zoomed-into-the-middle")
+            << 300000 << 40000 << QList<double> { 1000.5, 90000.2, 701 };
+        QTest::newRow("range-past-the-last-point")
+            << 20000 << 7 << QList<double> { -50, 100000, 333 };
+    }
+    // Whatever is drawn are real points in x order, never more than two a column, and each
+    // column's lowest and highest distance are among them (found here by looking at every point).
+    void chartView()
+    {
+        QFETCH(int, count);
+        QFETCH(qint32, amplitude);
+        QFETCH(QList<double>, range);
+        core::ChartPoints chart;
+        chart.add(5, 5);
+        chart.clear(); // starts afresh
+        QList<core::ChartPoints::Point> all;
+        quint32 seed = 12345;
+        for (int k = 0; k < count; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            all.append(
+                { 2 * k, qint32(qint64(seed % 2000001u) * amplitude / 1000000 - amplitude) });
+            chart.add(all.last().x, all.last().y);
+        }
+        const double lo = range[0], hi = range[1];
+        const int columns = int(range[2]);
+        const QList<core::ChartPoints::Point> view = chart.view(lo, hi, columns);
+        QList<core::ChartPoints::Point> inside;
+        for (const auto &p : all)
+            if (p.x >= lo && p.x <= hi)
+                inside.append(p);
+        for (qsizetype k = 1; k < view.size(); ++k)
+            QVERIFY(view[k - 1].x < view[k].x);
+        for (const auto &p : view)
+            QVERIFY(p.x % 2 == 0 && p.x / 2 < count && all[p.x / 2] == p);
+        // The neighbours outside the range keep the line running to the edges.
+        QCOMPARE(view.first().x < lo, all.first().x < lo);
+        QCOMPARE(view.last().x > hi, all.last().x > hi);
+        if (inside.size() <= 2 * columns) {
+            QCOMPARE(view.size() - (view.first().x < lo) - (view.last().x > hi), inside.size());
+            return;
+        }
+        QVERIFY(view.size() <= 2 * columns + 2);
+        const double width = (hi - lo) / columns;
+        QMap<int, QPair<qint32, qint32>> extremes; // column: lowest, highest distance
+        QMap<int, QList<qint32>> drawn;
+        for (const auto &p : inside) {
+            const int c = qBound(0, int(std::floor((p.x - lo) / width)), columns - 1);
+            auto it = extremes.find(c);
+            if (it == extremes.end())
+                extremes.insert(c, { p.y, p.y });
+            else
+                *it = { qMin(it->first, p.y), qMax(it->second, p.y) };
+        }
+        for (const auto &p : view)
+            if (p.x >= lo && p.x <= hi)
+                drawn[qBound(0, int(std::floor((p.x - lo) / width)), columns - 1)].append(p.y);
+        for (auto it = extremes.cbegin(); it != extremes.cend(); ++it) {
+            QVERIFY2(drawn[it.key()].contains(it->first) && drawn[it.key()].contains(it->second),
+                qPrintable(QStringLiteral("column %1").arg(it.key())));
+        }
     }
 
     void chartRange_data()
