@@ -6,6 +6,7 @@
 #include "io/mytimer.h"
 
 #include <QMetaMethod>
+#include <QTimer>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -26,12 +27,18 @@ Thread_1::Thread_1(QSerialPort *port, QObject *parent)
     , serial(port)
     , jiaoyan_mode(0)
     , timer_send(nullptr)
+    , m_silence(new QTimer(this))
 {
     m_clock.start();
     connect(this, SIGNAL(sig_jiexi_data(QByteArray)), this, SLOT(slot_jiexi_data(QByteArray)));
     timer_send = new MyTimer(nullptr);
     // timeout() comes from the timer thread, so this runs queued in the worker's thread.
     connect(timer_send, SIGNAL(timeout()), this, SLOT(slot_timer_send()));
+    // A child, so it moves to the worker's thread with it; single-shot, so no tick is ever left
+    // queued behind a restart.
+    m_silence->setSingleShot(true);
+    m_silence->setTimerType(Qt::PreciseTimer);
+    connect(m_silence, &QTimer::timeout, this, &Thread_1::slot_timer_send);
     if (serial) {
         // A vanished adapter (ResourceError) or a line whose other end is gone (a ReadError on
         // every read, thousands a second) is only ever reported here.
@@ -92,7 +99,6 @@ void Thread_1::slot_receive_data_son()
         m_gatherArrivedMs = m_tailDueMs >= 0 ? qMin(now, m_tailDueMs - 1) : now;
     }
     buffer_receive.append(serial->readAll());
-    m_lastArrivalNs = m_clock.nsecsElapsed();
     if (buffer_receive.size() >= rx::kStreamLimit) {
         // Replies streaming back to back leave no silence; hand up what is complete so that
         // neither the buffer nor the delay grows without bound.
@@ -101,7 +107,7 @@ void Thread_1::slot_receive_data_son()
         m_tailDueMs = -1;
         m_gatherArrivedMs = m_clock.elapsed();
     }
-    timer_send->start(kSilenceMs);
+    m_silence->start(kSilenceMs);
 }
 
 void Thread_1::slot_change_serialport(int state, QString portname, int botelv)
@@ -155,11 +161,9 @@ void Thread_1::slot_jiaoyan_mode_chose(int index)
 
 void Thread_1::slot_timer_send()
 {
-    // The timer is periodic and its ticks arrive queued: a tick posted before the last restart
-    // would cut the reply being gathered short. Only a tick a whole silence after the last byte
-    // ends the reply.
-    constexpr qint64 kStaleNs = qint64(kSilenceMs - 1) * 1000000;
-    if (timer_send->isActive() && m_clock.nsecsElapsed() - m_lastArrivalNs < kStaleNs)
+    // The tail timer is periodic and its ticks arrive queued: one posted before bytes came must
+    // not cut the reply being gathered short. While a silence is timed, its end does the judging.
+    if (m_silence->isActive())
         return;
     // A kept tail is about to be given up: first read what the port holds. Its rest may have
     // been waiting there while the worker was off a core; the port's notifier hands it over as
@@ -169,7 +173,7 @@ void Thread_1::slot_timer_send()
         if (serial->bytesAvailable() > 0)
             slot_receive_data_son();
         else
-            timer_send->start(kSilenceMs);
+            m_silence->start(kSilenceMs);
         return;
     }
     emit sig_jiexi_data(buffer_receive);
@@ -247,6 +251,7 @@ void Thread_1::onPortError(QSerialPort::SerialPortError error)
 void Thread_1::abandonReceive()
 {
     timer_send->stop();
+    m_silence->stop();
     buffer_receive.clear();
     m_splitter.reset();
     m_tailDueMs = -1;
