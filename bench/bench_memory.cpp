@@ -61,13 +61,13 @@ int main(int argc, char **argv)
     // Records are plain values in one array: their share is its size.
     const double table
         = double(w.session().records().capacity()) * double(sizeof(core::Record));
-    w.ui->button_clear_show->click();
-    benchrig::spin(200);
-    const double h3 = heldBytes();
     // The chart's points are plain values too (the graph holds only a view once they are many);
     // the clear button frees them with the log.
     const double points = double(w.chartPoints().points().capacity())
         * double(sizeof(core::ChartPoints::Point));
+    w.ui->button_clear_show->click();
+    benchrig::spin(200);
+    const double h3 = heldBytes();
     const double chart = h0 - h1 + points;
     const double log = h1 - h3 - table - points;
     const double grown = h0 - r.heapStart;
