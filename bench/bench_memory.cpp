@@ -59,12 +59,11 @@ int main(int argc, char **argv)
     w.ui->widget_paint->replot();
     const double h1 = heldBytes();
     // Records are plain values in one array: their share is its size.
-    const double table
-        = double(w.session().records().capacity()) * double(sizeof(core::Record));
+    const double table = double(w.session().records().capacity()) * double(sizeof(core::Record));
     // The chart's points are plain values too (the graph holds only a view once they are many);
     // the clear button frees them with the log.
-    const double points = double(w.chartPoints().points().capacity())
-        * double(sizeof(core::ChartPoints::Point));
+    const double points
+        = double(w.chartPoints().points().capacity()) * double(sizeof(core::ChartPoints::Point));
     w.ui->button_clear_show->click();
     benchrig::spin(200);
     const double h3 = heldBytes();
