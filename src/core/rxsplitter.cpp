@@ -414,9 +414,9 @@ bool Splitter::looksCutShort(const QByteArray &reply) const
         && !preferredLengths(p, reply.size(), m_mode).contains(reply.size());
 }
 
-QList<QByteArray> Splitter::feed(const QByteArray &gathered, qint64 nowMs)
+QList<QByteArray> Splitter::feed(const QByteArray &gathered, qint64 nowMs, qint64 arrivedMs)
 {
-    QList<QByteArray> out = expire(nowMs);
+    QList<QByteArray> out = expire(arrivedMs < 0 ? nowMs : qMin(arrivedMs, nowMs));
     if (gathered.isEmpty())
         return out;
     if (m_tail.isEmpty()) {
@@ -471,9 +471,9 @@ QList<QByteArray> Splitter::feed(const QByteArray &gathered, qint64 nowMs)
     return out;
 }
 
-QList<QByteArray> Splitter::drain(QByteArray &gathered, qint64 nowMs)
+QList<QByteArray> Splitter::drain(QByteArray &gathered, qint64 nowMs, qint64 arrivedMs)
 {
-    QList<QByteArray> out = expire(nowMs);
+    QList<QByteArray> out = expire(arrivedMs < 0 ? nowMs : qMin(arrivedMs, nowMs));
     if (!m_tail.isEmpty()) {
         const QByteArray joined = m_tail + gathered;
         if (m_tailIsReply && frameLengthAt(joined, 0, m_mode) <= m_tail.size())

@@ -79,14 +79,19 @@ public:
     void setMode(int mode) { m_mode = mode; }
     int mode() const { return m_mode; }
 
-    /** @brief Evaluates the bytes gathered up to a silence; returns the replies to hand up. */
-    QList<QByteArray> feed(const QByteArray &gathered, qint64 nowMs);
+    /**
+     * @brief Evaluates the bytes gathered up to a silence; returns the replies to hand up. A kept
+     * tail is judged by @p arrivedMs, when the first of these bytes was read (default: now): the
+     * rest of a reply that came in time is joined however long the silence after it took.
+     */
+    QList<QByteArray> feed(const QByteArray &gathered, qint64 nowMs, qint64 arrivedMs = -1);
 
     /**
      * @brief For bytes that keep coming without a silence: takes the complete frames from the
-     * head of @p gathered and leaves the rest in it (a kept tail is put in front first).
+     * head of @p gathered and leaves the rest in it (a kept tail is put in front first; it is
+     * judged by @p arrivedMs as in feed()).
      */
-    QList<QByteArray> drain(QByteArray &gathered, qint64 nowMs);
+    QList<QByteArray> drain(QByteArray &gathered, qint64 nowMs, qint64 arrivedMs = -1);
 
     /**
      * @brief Gives up a kept tail older than kTailLifeMs. Returns the reply it held when it was a
@@ -98,6 +103,8 @@ public:
     void reset();
 
     bool hasTail() const { return !m_tail.isEmpty(); }
+    /** @brief When the kept tail's time started; it is given up after kTailLifeMs from here. */
+    qint64 tailSinceMs() const { return m_tailSince; }
     QByteArray tail() const { return m_tail; }
     const Counters &counters() const { return m_counters; }
 

@@ -42,6 +42,15 @@ Record recordOf(
     return record;
 }
 
+void Session::addRecord(const Record &record)
+{
+    m_records.append(record);
+    if (record.isError())
+        m_stats.addError(record.clockMs);
+    else
+        m_stats.add(record.value, record.clockMs);
+}
+
 QList<QList<QString>> Session::table() const
 {
     QList<QList<QString>> rows;
@@ -78,6 +87,7 @@ ChartRange Session::addChartPoint(qint32 distance, bool monitoring)
 void Session::clear()
 {
     m_records.clear();
+    m_stats.clear();
     m_replyNumber = 0;
     m_minY = kInitialMinY;
     m_maxY = kInitialMaxY;

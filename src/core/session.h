@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/replies.h"
+#include "core/runstats.h"
 
 #include <QByteArray>
 #include <QList>
@@ -69,7 +70,9 @@ public:
     void countReply() { ++m_replyNumber; }
 
     const QList<Record> &records() const { return m_records; }
-    void addRecord(const Record &record) { m_records.append(record); }
+    void addRecord(const Record &record);
+    /** @brief Statistics of the records since the last clear(), fed by addRecord(). */
+    const RunStats &stats() const { return m_stats; }
     /** @brief The result table as texts, for the exports. */
     QList<QList<QString>> table() const;
 
@@ -83,7 +86,8 @@ public:
     int minY() const { return m_minY; }
     int maxY() const { return m_maxY; }
 
-    /** @brief Forgets the records, the numbering and the chart range (Delete Data). */
+    /** @brief Forgets the records, their statistics, the numbering and the chart range (Delete
+     * Data). */
     void clear();
 
     void setLastSent(const QByteArray &frame) { m_lastSent = frame; }
@@ -100,6 +104,7 @@ public:
 private:
     int m_replyNumber = 0;
     QList<Record> m_records;
+    RunStats m_stats;
     int m_minY = kInitialMinY;
     int m_maxY = kInitialMaxY;
     QByteArray m_lastSent;

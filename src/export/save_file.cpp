@@ -116,6 +116,7 @@ void save_file::slot_save_data(
 {
     if (index != kWriteRequest) {
         qCDebug(lcExport) << "出错了";
+        list_stats.clear();
         // Every request gets exactly one answer, so the window never waits for a lost one.
         emit sig_tongzhi_close_file(kSaveFailed);
         return;
@@ -146,7 +147,10 @@ void save_file::slot_write_data()
             }
         }
     }
+    if (start_i == 1 && error_text.isEmpty() && !list_stats.isEmpty())
+        writeStats();
     list_save_data.clear();
+    list_stats.clear();
     closeWorkbook();
     emit sig_tongzhi_close_file(error_text.isEmpty() ? kSaveDone : kSaveFailed);
 }
@@ -200,6 +204,32 @@ void save_file::slot_create_file()
     if (error != LXW_NO_ERROR)
         fail(QStringLiteral("header: %1").arg(libraryError(error)));
     qCDebug(lcExport) << "构造线程ID：" << QThread::currentThreadId();
+}
+
+void save_file::writeStats()
+{
+    // A sheet after the records, so the first sheet stays exactly what it always was. Figures go
+    // in as numbers, for a spreadsheet to compute with; labels and "-" as text.
+    lxw_worksheet *sheet = workbook_add_worksheet(
+        workbook, language == 0 ? "\xE7\xBB\x9F\xE8\xAE\xA1" : "Statistics"); // 统计
+    if (!sheet) {
+        fail(QStringLiteral("cannot add the statistics sheet"));
+        return;
+    }
+    lxw_error error = worksheet_set_column(sheet, 0, 0, 2 * kColumnWidth, nullptr);
+    for (qsizetype r = 0; r < list_stats.size() && error == LXW_NO_ERROR; ++r) {
+        const QList<QString> &row = list_stats.at(r);
+        for (qsizetype c = 0; c < row.size() && error == LXW_NO_ERROR; ++c) {
+            bool number = false;
+            const double value = row.at(c).toDouble(&number);
+            error = number
+                ? worksheet_write_number(sheet, lxw_row_t(r), lxw_col_t(c), value, nullptr)
+                : worksheet_write_string(
+                    sheet, lxw_row_t(r), lxw_col_t(c), row.at(c).toUtf8().constData(), nullptr);
+        }
+    }
+    if (error != LXW_NO_ERROR)
+        fail(QStringLiteral("statistics: %1").arg(libraryError(error)));
 }
 
 void save_file::fail(const QString &reason)

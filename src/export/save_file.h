@@ -33,6 +33,8 @@ public:
     int start_i = 0; ///< 1 while a workbook is open
     QList<QList<QString>> list_save_data; ///< rows of the current export, emptied after each
     int language = 0; ///< 0 Chinese, 1 English header texts
+    /// Rows of the second sheet ("统计" / "Statistics") of the next workbook; none, no sheet.
+    QList<QList<QString>> list_stats;
 
 signals:
     void sig_write_data();
@@ -43,8 +45,11 @@ public slots:
     void slot_save_data(QString filename, int index, QList<QList<QString>> list_data, int langue);
     void slot_write_data();
     void slot_create_file();
+    /** @brief The statistics for the next workbook written; queue it before the save request. */
+    void setStats(const QList<QList<QString>> &rows) { list_stats = rows; }
 
 private:
     void fail(const QString &reason);
     void closeWorkbook();
+    void writeStats();
 };

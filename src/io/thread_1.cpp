@@ -6,6 +6,13 @@
 #include "io/mytimer.h"
 
 #include <QMetaMethod>
+#include <QTimer>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#endif
 
 // Debug and info lines are for whoever turns them on; warnings always show.
 Q_LOGGING_CATEGORY(lcIo, "tovandrix.io", QtWarningMsg)
@@ -20,12 +27,18 @@ Thread_1::Thread_1(QSerialPort *port, QObject *parent)
     , serial(port)
     , jiaoyan_mode(0)
     , timer_send(nullptr)
+    , m_silence(new QTimer(this))
 {
     m_clock.start();
     connect(this, SIGNAL(sig_jiexi_data(QByteArray)), this, SLOT(slot_jiexi_data(QByteArray)));
     timer_send = new MyTimer(nullptr);
     // timeout() comes from the timer thread, so this runs queued in the worker's thread.
     connect(timer_send, SIGNAL(timeout()), this, SLOT(slot_timer_send()));
+    // A child, so it moves to the worker's thread with it; single-shot, so no tick is ever left
+    // queued behind a restart.
+    m_silence->setSingleShot(true);
+    m_silence->setTimerType(Qt::PreciseTimer);
+    connect(m_silence, &QTimer::timeout, this, &Thread_1::slot_timer_send);
     if (serial) {
         // A vanished adapter (ResourceError) or a line whose other end is gone (a ReadError on
         // every read, thousands a second) is only ever reported here.
@@ -76,21 +89,25 @@ void Thread_1::slot_send_data_son(QByteArray data)
 
 void Thread_1::slot_receive_data_son()
 {
+    if (timer_send->isActive())
+        timer_send->stop();
+    if (buffer_receive.isEmpty()) {
+        // Bytes read before the kept tail was judged count as come in time, even when its
+        // deadline has passed: the worker may have been kept off a core while they waited in
+        // the port, and the tail's age only counts while the worker can look.
+        const qint64 now = m_clock.elapsed();
+        m_gatherArrivedMs = m_tailDueMs >= 0 ? qMin(now, m_tailDueMs - 1) : now;
+    }
     buffer_receive.append(serial->readAll());
-    m_lastArrivalNs = m_clock.nsecsElapsed();
     if (buffer_receive.size() >= rx::kStreamLimit) {
         // Replies streaming back to back leave no silence; hand up what is complete so that
         // neither the buffer nor the delay grows without bound.
         m_splitter.setMode(jiaoyan_mode);
-        handOver(m_splitter.drain(buffer_receive, m_clock.elapsed()));
+        handOver(m_splitter.drain(buffer_receive, m_clock.elapsed(), m_gatherArrivedMs));
+        m_tailDueMs = -1;
+        m_gatherArrivedMs = m_clock.elapsed();
     }
-    // A silence timer already running keeps running: its tick measures the silence from the last
-    // arrival and waits out the rest. Restarting it for every arrival would wake the timer thread
-    // several times per reply.
-    if (!m_silenceArmed) {
-        timer_send->start(kSilenceMs);
-        m_silenceArmed = true;
-    }
+    m_silence->start(kSilenceMs);
 }
 
 void Thread_1::slot_change_serialport(int state, QString portname, int botelv)
@@ -127,7 +144,9 @@ void Thread_1::slot_jiexi_data(QByteArray string)
 {
     const rx::Counters before = m_splitter.counters();
     m_splitter.setMode(jiaoyan_mode);
-    handOver(m_splitter.feed(string, m_clock.elapsed()));
+    const qint64 now = m_clock.elapsed();
+    handOver(m_splitter.feed(string, now, string.isEmpty() ? now : m_gatherArrivedMs));
+    m_tailDueMs = -1;
     buffer_receive.clear();
     const rx::Counters &after = m_splitter.counters();
     if (after.split != before.split || after.dropped != before.dropped
@@ -142,24 +161,52 @@ void Thread_1::slot_jiaoyan_mode_chose(int index)
 
 void Thread_1::slot_timer_send()
 {
-    // The timer is periodic, is not restarted per arrival, and its ticks arrive queued, some
-    // from before the last byte: only a tick a whole silence after the last byte ends the reply;
-    // an earlier one starts the timer again for the rest of the silence. A timer started after a
-    // byte never ticks before that, so the test is exact.
-    constexpr qint64 kSilenceNs = qint64(kSilenceMs) * 1000000;
-    const qint64 quietNs = m_clock.nsecsElapsed() - m_lastArrivalNs;
-    if (timer_send->isActive() && quietNs < kSilenceNs) {
-        if (m_silenceArmed)
-            timer_send->start(int(qMax<qint64>(1, (kSilenceNs - quietNs + 999999) / 1000000)));
+    // The tail timer is periodic and its ticks arrive queued: one posted before bytes came must
+    // not cut the reply being gathered short. While a silence is timed, its end does the judging.
+    if (m_silence->isActive())
+        return;
+    // A kept tail is about to be given up: first read what the port holds. Its rest may have
+    // been waiting there while the worker was off a core; the port's notifier hands it over as
+    // soon as this returns (reading it here instead races the notifier into a read error), and
+    // bytes read before the tail is judged count as come in time.
+    if (buffer_receive.isEmpty() && m_tailDueMs >= 0 && portHoldsBytes()) {
+        if (serial->bytesAvailable() > 0)
+            slot_receive_data_son();
+        else
+            m_silence->start(kSilenceMs);
         return;
     }
     emit sig_jiexi_data(buffer_receive);
     timer_send->stop();
-    m_silenceArmed = false;
+    armTailDeadline();
+}
+
+void Thread_1::armTailDeadline()
+{
     // A partial frame is being kept: wake once more after its lifetime to drop it if nothing
     // came to complete it.
-    if (m_splitter.hasTail())
-        timer_send->start(int(rx::kTailLifeMs) + 1);
+    if (!m_splitter.hasTail())
+        return;
+    m_tailDueMs = m_splitter.tailSinceMs() + rx::kTailLifeMs + 1;
+    timer_send->start(int(qMax<qint64>(1, m_tailDueMs - m_clock.elapsed())));
+}
+
+bool Thread_1::portHoldsBytes() const
+{
+    // The port object reads the system's buffer only when its notifier gets its turn in this
+    // thread, so ask the system directly.
+    if (!serial || !serial->isOpen())
+        return false;
+    if (serial->bytesAvailable() > 0)
+        return true;
+#ifdef Q_OS_WIN
+    COMSTAT status = {};
+    DWORD errors = 0;
+    return ClearCommError(serial->handle(), &errors, &status) && status.cbInQue > 0;
+#else
+    int waiting = 0;
+    return ::ioctl(serial->handle(), FIONREAD, &waiting) == 0 && waiting > 0;
+#endif
 }
 
 void Thread_1::handOver(const QList<QByteArray> &replies)
@@ -199,8 +246,7 @@ void Thread_1::onPortError(QSerialPort::SerialPortError error)
     // The line's end is as good as a silence: the replies that came whole before it are handed
     // up, not thrown away with the port (a late silence tick would otherwise lose the last one).
     if (!buffer_receive.isEmpty()) {
-        timer_send->stop();
-        m_silenceArmed = false;
+        m_silence->stop();
         slot_jiexi_data(buffer_receive);
     }
     abandonReceive();
@@ -211,9 +257,10 @@ void Thread_1::onPortError(QSerialPort::SerialPortError error)
 void Thread_1::abandonReceive()
 {
     timer_send->stop();
-    m_silenceArmed = false;
+    m_silence->stop();
     buffer_receive.clear();
     m_splitter.reset();
+    m_tailDueMs = -1;
 }
 
 void Thread_1::logCounters(const char *why) const

@@ -9,6 +9,8 @@
 #include <QSerialPort>
 #include <QString>
 
+class QTimer;
+
 class MyTimer;
 
 /**
@@ -40,7 +42,7 @@ public:
     int jiaoyan_mode; ///< 0: 0xAA frames with 8-bit sum, 1: Modbus RTU with CRC-16
     QString crc_hex; ///< CRC of the last frame written in mode 1, 4 hex digits in wire order
     QByteArray buffer_receive; ///< bytes of the reply being gathered
-    MyTimer *timer_send; ///< the silence timer
+    MyTimer *timer_send; ///< wakes the worker when a kept piece of a reply may be given up
 
 signals:
     void sig_send_data_son(QString);
@@ -63,9 +65,16 @@ private:
     void onPortError(QSerialPort::SerialPortError error);
     void abandonReceive();
     void logCounters(const char *why) const;
+    bool portHoldsBytes() const;
+    void armTailDeadline();
 
     rx::Splitter m_splitter;
+    /// The 5 ms silence, timed in this thread: its end wakes the worker directly, one thread
+    /// wake-up fewer on every reply than a tick queued from a timer thread.
+    QTimer *m_silence;
     QElapsedTimer m_clock; ///< monotonic time for silences and tail lifetimes
-    qint64 m_lastArrivalNs = 0;
-    bool m_silenceArmed = false; ///< timer_send runs with the silence period, not a tail's lifetime
+    /// When the first bytes of buffer_receive were read, in the terms a kept tail is judged by.
+    qint64 m_gatherArrivedMs = 0;
+    /// When the kept tail may be given up; -1 while none is kept or it has been judged.
+    qint64 m_tailDueMs = -1;
 };

@@ -367,7 +367,9 @@ void SimServer::run()
         qint64 wake = kNever;
         if (!e.scheduled.empty())
             wake = std::min(wake, e.scheduled.begin()->first);
-        if (continuousDue)
+        // Judged again now: a write above may just have emptied what the terminal had refused,
+        // and a series held back by it would otherwise sleep until the next request came.
+        if (e.nextContinuousNs >= 0 && e.out.isEmpty())
             wake = std::min(wake, e.nextContinuousNs);
         if (!e.wire.empty())
             wake = std::min(wake, e.wire.front().deliverNs);

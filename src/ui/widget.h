@@ -5,6 +5,7 @@
 // jiance = monitor, tongzhi = notify, shuju = data, son = worker side, main = window side.
 #pragma once
 
+#include "core/chartpoints.h"
 #include "core/replies.h"
 #include "core/scan.h"
 #include "core/session.h"
@@ -32,6 +33,7 @@ class PortScanner;
 class MyTimer;
 class Thread_1;
 class save_file;
+class StatsPanel;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -82,6 +84,10 @@ public:
 
     /// The run shown: records, reply numbering, chart range, last frame, address search.
     const core::Session &session() const { return session_; }
+    /// Every point of the chart; curGraph holds them all while there are few, else a view.
+    const core::ChartPoints &chartPoints() const { return chart_points; }
+    /// Up to this many points the chart draws every one; beyond, a view per pixel column.
+    static constexpr qsizetype kDrawEveryPointUpTo = 4096;
 
     // widget.cpp: frame helpers
     QByteArray change_(QString a);
@@ -215,6 +221,8 @@ private:
     QTimer chart_frame_timer;
     QElapsedTimer chart_frame_clock; ///< since the last replot
     qint64 chart_frame_ms = 0;
+    StatsPanel *stats_panel = nullptr; ///< the run's statistics, drawn inside the chart
+    core::ChartPoints chart_points;
 
     // widget_port.cpp
     QString portName() const;
@@ -244,6 +252,7 @@ private:
     void replotChart(QCustomPlot::RefreshPriority priority);
     void scheduleChartReplot();
     void replotPacedChart();
+    void refreshChartView(int columns);
 
     // widget_scan.cpp
     void setUpModuleSearch();

@@ -1,7 +1,9 @@
-// Distance chart: set-up, x-axis clamp, hover read-out, panel and monitoring toggles, view reset.
+// Distance chart: set-up, x-axis clamp, hover read-out, panel and monitoring toggles, view reset,
+// the statistics drawn in it.
 #include "ui/widget.h"
 #include "ui_widget.h"
 
+#include "ui/statspanel.h"
 #include "ui/texts.h"
 
 #include <QResizeEvent>
@@ -45,8 +47,14 @@ QString buttonStyle(const QString &name, bool active)
 void Widget::replotChart(QCustomPlot::RefreshPriority priority)
 {
     // A hidden chart has no paint buffer to draw into; showing the panel draws it afresh.
-    if (ui->widget_paint->isVisible())
-        ui->widget_paint->replot(priority);
+    if (!ui->widget_paint->isVisible())
+        return;
+    // The figures follow the chart's own pace: a summary per replot, never one per reply.
+    const core::RunStats &stats = session_.stats();
+    stats_panel->setVisible(stats.count() > 0);
+    if (stats.count() > 0)
+        stats_panel->setRows(core::statsTable(stats.summary(), language));
+    ui->widget_paint->replot(priority);
 }
 
 void Widget::paint()
@@ -68,6 +76,11 @@ void Widget::paint()
     plot->addGraph(plot->xAxis, plot->yAxis);
     curGraph = plot->graph(0);
     curGraph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, 5));
+    stats_panel = new StatsPanel(plot);
+    stats_panel->setVisible(false);
+    // Every replot, also one of the chart's own drag and zoom, draws the view of the range shown.
+    connect(plot, &QCustomPlot::beforeReplot, this,
+        [this] { refreshChartView(ui->widget_paint->axisRect()->width()); });
     plot->xAxis->grid()->setSubGridVisible(false);
     plot->yAxis->grid()->setSubGridVisible(false);
     QSharedPointer<QCPAxisTickerFixed> ticker(new QCPAxisTickerFixed);
@@ -157,8 +170,26 @@ void Widget::addChartPoint(qint32 distance)
         plot->xAxis->setRange(0, *range.xUpper);
     if (range.setYRange)
         plot->yAxis->setRange(range.minY, range.maxY);
-    curGraph->addData(session_.replyNumber(), distance);
+    chart_points.add(session_.replyNumber(), distance);
+    if (chart_points.size() <= kDrawEveryPointUpTo)
+        curGraph->addData(session_.replyNumber(), distance);
     scheduleChartReplot();
+}
+
+void Widget::refreshChartView(int columns)
+{
+    // Past a screen's worth of points, the graph holds only the lowest and highest point of each
+    // pixel column of the range shown: a replot then costs the same at a million points as at a
+    // thousand, and the drawn line covers exactly what all the points would.
+    if (chart_points.size() <= kDrawEveryPointUpTo)
+        return;
+    const QCPRange x = ui->widget_paint->xAxis->range();
+    const QList<core::ChartPoints::Point> view = chart_points.view(x.lower, x.upper, columns);
+    QVector<QCPGraphData> data;
+    data.reserve(view.size());
+    for (const core::ChartPoints::Point &p : view)
+        data.append(QCPGraphData(p.x, p.y));
+    curGraph->data()->set(data, true);
 }
 
 void Widget::scheduleChartReplot()

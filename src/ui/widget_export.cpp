@@ -4,6 +4,7 @@
 #include "ui_widget.h"
 
 #include "export/exporting.h"
+#include "export/save_file.h"
 #include "ui/texts.h"
 
 #include <QDate>
@@ -37,9 +38,11 @@ void Widget::on_button_save_clicked()
 {
     QCustomPlot *plot = ui->widget_paint;
     // A hidden chart has no on-screen size; render it at a useful one instead.
-    const QPixmap picture = plot->isVisible()
-        ? plot->grab()
-        : plot->toPixmap(qMax(plot->width(), 800), qMax(plot->height(), 500));
+    const int width = qMax(plot->width(), 800);
+    if (!plot->isVisible())
+        refreshChartView(width); // a hidden chart has not drawn its view of late points
+    const QPixmap picture
+        = plot->isVisible() ? plot->grab() : plot->toPixmap(width, qMax(plot->height(), 500));
 
     const QString name = askSaveFileName ? askSaveFileName() : askFileName(this);
     if (name.isEmpty()) {
@@ -48,6 +51,11 @@ void Widget::on_button_save_clicked()
     }
 
     if (exporting::isWorkbookName(name)) {
+        // Queued ahead of the request, so the writer has them when the request comes.
+        QMetaObject::invokeMethod(start_save,
+            [worker = start_save, stats = core::statsTable(session_.stats().summary(), language)] {
+                worker->setStats(stats);
+            });
         emit sig_save_data(exporting::workbookBaseName(name), 1, session_.table(), language);
         savePicture(picture, exporting::pictureName(name));
         return;

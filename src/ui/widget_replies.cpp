@@ -212,6 +212,8 @@ void Widget::showReply(const replies::Reply &reply, int parserLanguage)
             = mode_celiang == 1 ? qint32(qMax<qint64>(0, receive_mono_ms - send_mono_ms)) : -1;
         session_.addRecord(core::recordOf(
             reply, time.msecsSinceStartOfDay(), measure_mode, parserLanguage, measuringMs));
+        // Records without a chart point (errors, Modbus) still change the statistics it shows.
+        scheduleChartReplot();
     }
     if (reply.chartPoint)
         addChartPoint(qint32(reply.number));
@@ -248,6 +250,7 @@ void Widget::on_button_clear_show_clicked()
 {
     session_.clear();
     curGraph->data()->clear();
+    chart_points.clear();
     replotChart(QCustomPlot::rpRefreshHint);
     ui->plainTextEdit_show_data->clear();
     ui->plainTextEdit_show_data->setUpdatesEnabled(true);

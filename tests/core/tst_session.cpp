@@ -1,10 +1,12 @@
-// The run model: reply numbering, records and their texts, the chart-range rule, clear(), the
-// frame sent last and the address search.
+// The run model: reply numbering, records and their texts, the run's statistics, the chart-range
+// rule and the chart's view of many points, clear(), the frame sent last and the address search.
+#include "core/chartpoints.h"
 #include "core/session.h"
 
 #include <QTest>
 #include <QTime>
 
+#include <cmath>
 #include <limits>
 
 using core::Record;
@@ -28,6 +30,50 @@ void rangeRow(const char *name, const QList<int> &distances, int replies, bool m
     const QList<int> &range)
 {
     QTest::newRow(name) << distances << replies << monitoring << range;
+}
+// A run as {distance or error code, 1 for an error reply (2: Delete Data here), clock ms}.
+using Run = QList<QList<qint64>>;
+
+// The figures of a run computed from their definitions: two passes over the records kept after
+// the last clear, all of them or the newest `window`; {count, errors, mean, sample stddev, min,
+// max, peak to peak, records per second}.
+QList<double> expected(const Run &run, qsizetype window)
+{
+    Run kept;
+    qint64 day = 0;
+    for (const QList<qint64> &r : run) {
+        if (r[1] == 2) {
+            kept.clear();
+            continue;
+        }
+        if (!kept.isEmpty() && r[2] + day < kept.last()[2])
+            day += 24 * 3600 * 1000;
+        kept.append({ r[0], r[1], r[2] + day });
+    }
+    kept = kept.mid(qMax<qsizetype>(0, kept.size() - window));
+    QList<double> values;
+    for (const QList<qint64> &r : kept)
+        if (r[1] == 0)
+            values.append(double(r[0]));
+    qint64 sum = 0; // exact for any run a test feeds
+    for (double v : values)
+        sum += qint64(v);
+    const double mean = values.isEmpty() ? 0 : double(sum) / double(values.size());
+    double squares = 0;
+    for (double v : values)
+        squares += (v - mean) * (v - mean);
+    const double lo = values.isEmpty() ? 0 : *std::min_element(values.begin(), values.end());
+    const double hi = values.isEmpty() ? 0 : *std::max_element(values.begin(), values.end());
+    const double span = kept.size() > 1 ? double(kept.last()[2] - kept.first()[2]) : 0;
+    return { double(kept.size()), double(kept.size() - values.size()), mean,
+        values.size() > 1 ? std::sqrt(squares / double(values.size() - 1)) : 0, lo, hi, hi - lo,
+        span > 0 ? double(kept.size() - 1) * 1000 / span : 0 };
+}
+
+QList<double> figures(const core::RunStats::Figures &f)
+{
+    return { double(f.count), double(f.errors), f.mean, f.stddev, double(f.min), double(f.max),
+        double(f.peakToPeak), f.ratePerS };
 }
 } // namespace
 
@@ -65,6 +111,134 @@ private slots:
         session.addRecord(Record {});
         const QStringList first { "00:00:00.000", kAuto, "0", "0", "" };
         QCOMPARE(session.table(), (QList<QList<QString>> { all, first }));
+    }
+
+    void stats_data()
+    {
+        QTest::addColumn<Run>("run");
+        auto steady = [](qint32 base, int n, int stepMs, qint64 fromMs = 0) {
+            Run run;
+            for (int k = 0; k < n; ++k)
+                run.append({ base + (k * 7919) % 23 - 11, 0, fromMs + qint64(k) * stepMs });
+            return run;
+        };
+        QTest::newRow("empty") << Run {};
+        QTest::newRow("one-record") << Run { { 1234, 0, 5000 } };
+        QTest::newRow("one-error-only") << Run { { 0x0F, 1, 5000 } };
+        QTest::newRow("errors-count-not-in-mean") << Run { { 100, 0, 0 }, { 0x0F, 1, 10 },
+            { 104, 0, 20 }, { 0xFFFFFFF1, 1, 30 }, { 90, 0, 40 } };
+        QTest::newRow("negative-distances") << Run { { -5, 0, 0 }, { -50, 0, 2 }, { 7, 0, 3 } };
+        // A naive sum of squares loses every digit of the spread here.
+        QTest::newRow("large-distances-small-spread") << steady(2000000000, 500, 1);
+        QTest::newRow("int-limits-peak-to-peak")
+            << Run { { -2147483647 - 1, 0, 0 }, { 2147483647, 0, 1000 } };
+        QTest::newRow("window-holds-newest-100") << steady(1500, 250, 2) + steady(-300, 30, 3, 600);
+        Run cleared = steady(5000, 150, 1);
+        cleared.append({ 0, 2, 0 });
+        QTest::newRow("delete-data-restarts") << cleared + steady(40, 20, 5, 9000);
+        QTest::newRow("clear-then-nothing") << Run { { 8, 0, 0 }, { 0, 2, 0 } };
+        QTest::newRow("rate-over-midnight")
+            << Run { { 1, 0, 86399000 }, { 2, 0, 86399500 }, { 3, 0, 500 } };
+        QTest::newRow("same-millisecond-no-rate") << Run { { 1, 0, 7 }, { 2, 0, 7 } };
+    }
+    // The run's figures, fed record by record through the session, against the definitions.
+    void stats()
+    {
+        QFETCH(Run, run);
+        Session session;
+        for (const QList<qint64> &r : run) {
+            if (r[1] == 2) {
+                session.clear();
+                continue;
+            }
+            Record record;
+            record.value = qint32(r[0]);
+            record.error = r[1] == 1;
+            record.clockMs = qint32(r[2]);
+            session.addRecord(record);
+        }
+        const core::RunStats::Summary s = session.stats().summary();
+        const QList<QList<double>> got { figures(s.all), figures(s.recent) };
+        const QList<QList<double>> want { expected(run, run.size()), expected(run, 100) };
+        for (int w = 0; w < 2; ++w)
+            for (int k = 0; k < want[w].size(); ++k)
+                QVERIFY2(std::abs(got[w][k] - want[w][k]) <= 1e-6 * qMax(1.0, std::abs(want[w][k])),
+                    qPrintable(QStringLiteral("%1 figure %2: %3, expected %4")
+                                   .arg(w ? "recent" : "all")
+                                   .arg(k)
+                                   .arg(got[w][k], 0, 'g', 17)
+                                   .arg(want[w][k], 0, 'g', 17)));
+    }
+
+    void chartView_data()
+    {
+        QTest::addColumn<int>("count"); // points at x = 0, 2, 4, ...
+        QTest::addColumn<qint32>("amplitude"); // distances spread over -amplitude .. amplitude
+        QTest::addColumn<QList<double>>("range"); // lo, hi, columns
+        QTest::newRow("few-points-every-one") << 100 << 5000 << QList<double> { 0, 198, 100 };
+        QTest::newRow("twice-the-columns-plus-one") << 201 << 5000 << QList<double> { 0, 400, 100 };
+        QTest::newRow("million-points-whole-run")
+            << 1000000 << 2000000000 << QList<double> { 0, 1999998, 997 };
+        QTest::newRow("zoomed-into-the-middle")
+            << 300000 << 40000 << QList<double> { 1000.5, 90000.2, 701 };
+        QTest::newRow("range-past-the-last-point")
+            << 20000 << 7 << QList<double> { -50, 100000, 333 };
+    }
+    // Whatever is drawn are real points in x order, never more than two a column, and each
+    // column's lowest and highest distance are among them (found here by looking at every point).
+    void chartView()
+    {
+        QFETCH(int, count);
+        QFETCH(qint32, amplitude);
+        QFETCH(QList<double>, range);
+        core::ChartPoints chart;
+        chart.add(5, 5);
+        chart.clear(); // starts afresh
+        QList<core::ChartPoints::Point> all;
+        quint32 seed = 12345;
+        for (int k = 0; k < count; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            all.append(
+                { 2 * k, qint32(qint64(seed % 2000001u) * amplitude / 1000000 - amplitude) });
+            chart.add(all.last().x, all.last().y);
+        }
+        const double lo = range[0], hi = range[1];
+        const int columns = int(range[2]);
+        const QList<core::ChartPoints::Point> view = chart.view(lo, hi, columns);
+        QList<core::ChartPoints::Point> inside;
+        for (const auto &p : all)
+            if (p.x >= lo && p.x <= hi)
+                inside.append(p);
+        for (qsizetype k = 1; k < view.size(); ++k)
+            QVERIFY(view[k - 1].x < view[k].x);
+        for (const auto &p : view)
+            QVERIFY(p.x % 2 == 0 && p.x / 2 < count && all[p.x / 2] == p);
+        // The neighbours outside the range keep the line running to the edges.
+        QCOMPARE(view.first().x < lo, all.first().x < lo);
+        QCOMPARE(view.last().x > hi, all.last().x > hi);
+        if (inside.size() <= 2 * columns) {
+            QCOMPARE(view.size() - (view.first().x < lo) - (view.last().x > hi), inside.size());
+            return;
+        }
+        QVERIFY(view.size() <= 2 * columns + 2);
+        const double width = (hi - lo) / columns;
+        QMap<int, QPair<qint32, qint32>> extremes; // column: lowest, highest distance
+        QMap<int, QList<qint32>> drawn;
+        for (const auto &p : inside) {
+            const int c = qBound(0, int(std::floor((p.x - lo) / width)), columns - 1);
+            auto it = extremes.find(c);
+            if (it == extremes.end())
+                extremes.insert(c, { p.y, p.y });
+            else
+                *it = { qMin(it->first, p.y), qMax(it->second, p.y) };
+        }
+        for (const auto &p : view)
+            if (p.x >= lo && p.x <= hi)
+                drawn[qBound(0, int(std::floor((p.x - lo) / width)), columns - 1)].append(p.y);
+        for (auto it = extremes.cbegin(); it != extremes.cend(); ++it) {
+            QVERIFY2(drawn[it.key()].contains(it->first) && drawn[it.key()].contains(it->second),
+                qPrintable(QStringLiteral("column %1").arg(it.key())));
+        }
     }
 
     void chartRange_data()

@@ -3,7 +3,8 @@
 
 Prints {"sheets": [names], "widths": [stored width of columns A..E or null],
 "rows": [[[value, data_type, number_format], ...], ...]} for the first worksheet,
-every row up to the last one used and columns A..E.
+every row up to the last one used and columns A..E, and "stats": [[value, ...], ...], the used
+cells of the second worksheet (none without one).
 """
 import json
 import sys
@@ -29,6 +30,8 @@ def main():
         "sheets": book.sheetnames,
         "widths": [column_width(sheet, i) for i in range(1, 6)],
         "rows": rows,
+        "stats": [list(r) for r in book.worksheets[1].iter_rows(values_only=True)]
+        if len(book.worksheets) > 1 else [],
     }, sys.stdout, ensure_ascii=False)
 
 

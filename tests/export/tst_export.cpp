@@ -1,5 +1,6 @@
 // Result export: the text file's exact bytes, the save-name rules, the workbook written in its own
 // thread and read back with openpyxl, and failures that keep an earlier file.
+#include "core/runstats.h"
 #include "export/exporting.h"
 #include "export/save_file.h"
 
@@ -62,8 +63,8 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 // The workbook worker in a thread of its own, as the window runs it: one worker for all saves.
 // Returns the answers to a request for each base in turn and, in @p atNotice, what was in the
 // last request's folder as its answer left.
-QList<int> exportWorkbook(
-    const QStringList &bases, int index, const Records &rows, int language, QStringList *atNotice)
+QList<int> exportWorkbook(const QStringList &bases, int index, const Records &rows, int language,
+    QStringList *atNotice, const Records &stats = {})
 {
     QThread thread;
     save_file worker; // destroyed here once its thread has ended
@@ -77,9 +78,11 @@ QList<int> exportWorkbook(
         Qt::DirectConnection);
     worker.moveToThread(&thread);
     thread.start();
-    for (const QString &base : bases)
+    for (const QString &base : bases) {
+        QMetaObject::invokeMethod(&worker, [&] { worker.setStats(stats); });
         QMetaObject::invokeMethod(
             &worker, [&, base] { worker.slot_save_data(base, index, rows, language); });
+    }
     QMetaObject::invokeMethod(&worker, [&] { thread.quit(); });
     thread.wait();
     return answers;
@@ -159,20 +162,44 @@ private slots:
     {
         QTest::addColumn<int>("language");
         QTest::addColumn<Records>("rows");
-        QTest::newRow("english-header-row-only") << 1 << Records {};
+        QTest::addColumn<Records>("stats");
+        QTest::addColumn<QByteArray>("sheets"); // names and the second sheet's cells, as JSON
+        const QByteArray one = R"({"sheets": ["Sheet1"], "stats": []})";
+        QTest::newRow("english-header-row-only") << 1 << Records {} << Records {} << one;
         QTest::newRow("number-and-formula-look-alikes-stay-text")
             << 0
             << Records { { "00:00:00.000", "自动测量", "0012", "-32768", "1e3" },
-                   { "=1+1", "+5", "1,5", "TRUE", "#N/A" } };
+                   { "=1+1", "+5", "1,5", "TRUE", "#N/A" } }
+            << Records {} << one;
         QTest::newRow("empty-and-missing-fields-blank-text-cells")
-            << 1 << Records { { " 14:03:27.415", "Slow ", "0F0A", "", "" }, { "14:03:27.500" } };
-        QTest::newRow("two-thousand-records-in-order") << 0 << manyRecords(2000);
+            << 1 << Records { { " 14:03:27.415", "Slow ", "0F0A", "", "" }, { "14:03:27.500" } }
+            << Records {} << one;
+        QTest::newRow("two-thousand-records-in-order")
+            << 0 << manyRecords(2000) << Records {} << one;
+        // The statistics sheet after the records, its figures as numbers, "-" where none.
+        core::RunStats::Summary summary;
+        summary.all = { 5, 1, 1001.25, 2.5, -998, 1004, 2002, 12.5 };
+        summary.recent = { 1, 1, 0, 0, 0, 0, 0, 0 };
+        QTest::newRow("chinese-statistics-second-sheet")
+            << 0 << manyRecords(3) << core::statsTable(summary, 0)
+            << QByteArray(R"({"sheets": ["Sheet1", "统计"], "stats": [[null, "全部", "最近 100 条"],
+                ["记录数", 5, 1], ["错误回复", 1, 1], ["平均值 mm", 1001.25, "-"],
+                ["标准差 mm", 2.5, "-"], ["最小值 mm", -998, "-"], ["最大值 mm", 1004, "-"],
+                ["峰峰值 mm", 2002, "-"], ["速率 次/秒", 12.5, "-"]]})");
+        QTest::newRow("english-statistics-sheet-name")
+            << 1 << Records {} << core::statsTable({}, 1)
+            << QByteArray(R"({"sheets": ["Sheet1", "Statistics"], "stats": [[null, "All",
+                "Newest 100"], ["Records", 0, 0], ["Error replies", 0, 0], ["Mean mm", "-", "-"],
+                ["Std. deviation mm", "-", "-"], ["Minimum mm", "-", "-"], ["Maximum mm", "-",
+                "-"], ["Peak to peak mm", "-", "-"], ["Rate /s", "-", "-"]]})");
     }
 
     void workbook()
     {
         QFETCH(int, language);
         QFETCH(Records, rows);
+        QFETCH(Records, stats);
+        QFETCH(QByteArray, sheets);
         const QString python = testsupport::pythonWithOpenpyxl();
         if (python.isEmpty())
             QSKIP("python3 with openpyxl is needed to read the workbook back");
@@ -183,7 +210,7 @@ private slots:
         QStringList atNotice;
         // A failed save first (a folder that is not there) must not spoil the next one.
         QCOMPARE(exportWorkbook({ dir.filePath("gone/run"), dir.filePath("run") },
-                     save_file::kWriteRequest, rows, language, &atNotice),
+                     save_file::kWriteRequest, rows, language, &atNotice, stats),
             (QList<int> { save_file::kSaveFailed, save_file::kSaveDone }));
         const QDate after = QDate::currentDate();
         // Renamed into place, complete, before the answer leaves; no scratch file left beside it.
@@ -193,8 +220,10 @@ private slots:
         reader.start(python, { testsupport::sourceDir() + "/tests/export/read_xlsx.py", path });
         QVERIFY2(reader.waitForFinished(120000) && reader.exitCode() == 0,
             reader.readAllStandardError().constData());
-        QJsonArray sheet
-            = QJsonDocument::fromJson(reader.readAllStandardOutput()).object()["rows"].toArray();
+        QJsonObject book = QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
+        QJsonArray sheet = book.take("rows").toArray();
+        book.remove("widths");
+        QCOMPARE(book, QJsonDocument::fromJson(sheets).object());
         QStringList header;
         for (const QJsonValue &cell : sheet.at(0).toArray())
             header << cell.toArray().at(0).toString();

@@ -5,6 +5,7 @@
 
 #include "testsupport.h"
 
+#include <QSemaphore>
 #include <QSerialPort>
 #include <QTest>
 #include <QThread>
@@ -166,6 +167,50 @@ private slots:
         QTest::qWait(int(rx::kTailLifeMs) * 3); // longer than a kept tail lives: nothing more comes
         QCOMPARE(rig.replies, handedUp);
         QCOMPARE(rig.texts.join(""), QString(handedUp.join().toHex().toUpper())); // packed hex
+    }
+
+    // A kept first piece is given up only once the worker has looked at the port: its rest,
+    // waiting there while the worker's thread could not run, still completes it.
+    void heldOff_data()
+    {
+        QTest::addColumn<int>("holdMs"); // the worker's thread blocked from just after the piece
+        QTest::addColumn<int>("restAfterMs");
+        QTest::addColumn<Frames>("handedUp");
+        QTest::newRow("rest-waiting-while-worker-held-300ms-joined")
+            << 300 << 20 << Frames { kMeasure };
+        QTest::newRow("rest-150ms-late-worker-free-dropped") << 0 << 150 << Frames {};
+    }
+    void heldOff()
+    {
+        QFETCH(int, holdMs);
+        QFETCH(int, restAfterMs);
+        QFETCH(Frames, handedUp);
+        Rig rig;
+        QVERIFY(rig.open(0));
+        QVERIFY(rig.pty.write(kMeasure.left(5)));
+        // Until its silence has ended, the piece is only being gathered, not kept.
+        bool gathering = true;
+        for (int tries = 0; gathering && tries < 500; ++tries) {
+            QThread::msleep(2);
+            QMetaObject::invokeMethod(
+                rig.worker, [&] { gathering = !rig.worker->buffer_receive.isEmpty(); },
+                Qt::BlockingQueuedConnection);
+        }
+        QVERIFY(!gathering);
+        QSemaphore held, release;
+        if (holdMs > 0) {
+            QMetaObject::invokeMethod(rig.worker, [&] {
+                held.release();
+                release.acquire();
+            });
+            held.acquire();
+        }
+        QThread::msleep(restAfterMs);
+        QVERIFY(rig.pty.write(kMeasure.mid(5)));
+        QThread::msleep(qMax(0, holdMs - restAfterMs));
+        release.release();
+        QTest::qWait(int(rx::kTailLifeMs) * 3);
+        QCOMPARE(rig.replies, handedUp);
     }
 
     void writes_data()
