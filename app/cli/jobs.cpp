@@ -251,6 +251,8 @@ void MeasureJob::end(int exitCode)
         text += QStringLiteral(", %1 error repl%2").arg(m_errors).arg(m_errors == 1 ? "y" : "ies");
     text += QStringLiteral(" in %1 s").arg(double(m_started.elapsed()) / 1000, 0, 'f', 1);
     status(text);
+    if (m_stats.count() > 0)
+        m_output->summary(m_port, m_stats.summary());
     finish(qMax(exitCode, m_errors > 0 ? 1 : 0));
 }
 
@@ -287,6 +289,10 @@ void MeasureJob::reply(const QByteArray &bytes)
         const QString text = QString::number(m_replyNumber) + QStringLiteral("  [")
             + frames::clockText(now) + QStringLiteral("] ") + words(decoded, bytes);
         m_output->record(m_port, record, text);
+        if (record.isError())
+            m_stats.addError(m_started.elapsed());
+        else
+            m_stats.add(record.value, m_started.elapsed());
         ++m_records;
     } else if (decoded.isError()) {
         status(QStringLiteral("error reply: ") + words(decoded, bytes));

@@ -3,6 +3,7 @@
 
 #include "core/commands.h"
 #include "core/replies.h"
+#include "core/runstats.h"
 #include "io/link.h"
 
 #include <QElapsedTimer>
@@ -139,6 +140,7 @@ private:
     int m_replyNumber = 0;
     QElapsedTimer m_started;
     QTimer m_deadline;
+    core::RunStats m_stats; ///< of this port's records, summed up when the run ends
 };
 
 } // namespace cli

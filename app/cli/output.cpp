@@ -1,6 +1,9 @@
 // Where a command's results go: standard output as lines, and the --output file.
 #include "cli/output.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include "core/recordlines.h"
 #include "export/exporting.h"
 #include "export/save_file.h"
@@ -136,6 +139,34 @@ void Output::record(const QString &port, const core::Record &record, const QStri
         m_rows[port].append(core::recordTexts(record));
         break;
     }
+}
+
+void Output::summary(const QString &port, const core::RunStats::Summary &summary)
+{
+    if (m_format == Format::Jsonl) {
+        auto figures = [](const core::RunStats::Figures &f) {
+            QJsonObject o { { "count", f.count }, { "errors", f.errors },
+                { "rate_per_s", f.ratePerS } };
+            // Figures of distances stay null until there is a distance (or two for the spread).
+            const bool any = f.distances() > 0;
+            o["mean_mm"] = any ? QJsonValue(f.mean) : QJsonValue();
+            o["stddev_mm"] = f.distances() > 1 ? QJsonValue(f.stddev) : QJsonValue();
+            o["min_mm"] = any ? QJsonValue(f.min) : QJsonValue();
+            o["max_mm"] = any ? QJsonValue(f.max) : QJsonValue();
+            o["peak_to_peak_mm"] = any ? QJsonValue(f.peakToPeak) : QJsonValue();
+            return o;
+        };
+        const QJsonObject line { { "port", port }, { "all", figures(summary.all) },
+            { "newest_100", figures(summary.recent) } };
+        write(QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)) + '\n');
+        return;
+    }
+    flushOut(); // the records first, then their summary
+    for (const QList<QString> &row : core::statsTable(summary, m_language))
+        std::fprintf(stderr, "%s\n",
+            qPrintable(QStringLiteral("%1: %2 %3 %4")
+                           .arg(port, row.value(0).leftJustified(20),
+                               row.value(1).rightJustified(12), row.value(2).rightJustified(12))));
 }
 
 void Output::write(const QString &text)

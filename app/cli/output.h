@@ -1,6 +1,7 @@
 // Where a command's results go: standard output as lines, and the --output file.
 #pragma once
 
+#include "core/runstats.h"
 #include "core/session.h"
 
 #include <QDate>
@@ -38,6 +39,13 @@ public:
     void line(const QString &port, const QString &text);
     /** @brief One measurement: @p text is the window's decoded line, for the text format. */
     void record(const QString &port, const core::Record &record, const QString &text);
+
+    /**
+     * @brief The statistics of a finished run: a JSON object on standard output with --format
+     * jsonl (keys "port", "all", "newest_100"), else the window's statistics table on standard
+     * error, so CSV and text stay records only.
+     */
+    void summary(const QString &port, const core::RunStats::Summary &summary);
 
     /** @brief File names of @p path for @p ports: one, or one per port for .txt and .xlsx. */
     static QMap<QString, QString> fileNames(const QString &path, const QStringList &ports);

@@ -218,6 +218,16 @@ void TestCli::measureFormats()
     QStringList records = run.out;
     if (suffix == QLatin1String("csv"))
         QCOMPARE(records.takeFirst(), "port,time,mode,distance_mm,signal,measuring_time_ms");
+    // The run's statistics: the last JSON line, or a table on standard error.
+    if (args[1] == QLatin1String("jsonl")) {
+        const QJsonObject all
+            = QJsonDocument::fromJson(records.takeLast().toUtf8()).object()["all"].toObject();
+        QCOMPARE(all["count"].toInt(), 3);
+        QCOMPARE(all["mean_mm"].toDouble(), 4321.0);
+        QCOMPARE(all["stddev_mm"].toDouble(), 0.0);
+    } else {
+        QVERIFY2(run.err.contains(QLatin1String("4321.00")), qPrintable(run.err));
+    }
     QCOMPARE(records.size(), 3);
     for (int i = 0; i < 3; ++i) {
         const QString &line = records[i];
