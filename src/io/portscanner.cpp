@@ -159,6 +159,9 @@ void PortScanner::onWaitOver()
 
 void PortScanner::finish(bool cancelled, const QString &error)
 {
+    // One answer per scan: a cancel may come before the queued report of a failed open.
+    if (!m_running)
+        return;
     m_wait.stop();
     m_phase = Phase::Idle;
     m_running = false;
