@@ -67,6 +67,8 @@ private slots:
         jRow("rtu-exception-first-4", 1, kRtuExc.left(4), false, true);
         jRow("rtu-exception-whole", 1, kRtuExc, true, false);
         jRow("rtu-read-251-bytes-fits", 1, hex("0103FB") + QByteArray(200, 0), false, true);
+        jRow("rtu-read-coils-count-6-still-coming", 1, hex("010106") + QByteArray(6, 0), false,
+            true);
         jRow("rtu-read-252-bytes-no-start", 1, hex("0104FC") + QByteArray(250, 0), false, false);
         jRow("mode-2-nothing", 2, hex("58"), false, false);
     }
@@ -99,6 +101,7 @@ private slots:
         sRow("rtu-echo-exception-mode-echo", 1, s + x + echo, { s, x, echo }, {}, 0, 0);
         sRow("rtu-unknown-function", 1, rtu("01 07 00") + kRtuVolt, { kRtuVolt }, {}, 5, 1);
         sRow("rtu-cut-end-is-rest", 1, x + r.left(5), { x }, r.left(5), 0, 0);
+        sRow("rtu-write-echo-before-noise", 1, s + hex("5A5A"), { s }, hex("5A"), 1, 1);
     }
     void split()
     {
@@ -139,6 +142,9 @@ private slots:
         fRow("aa-two-replies-passing-as-one", 0, { aa("80 00 0E 00 02 00 9B") + v }, { 0 },
             { aa("80 00 0E 00 02 00 9B"), v }, 0, 0);
         fRow("aa-stale-fragment-then-reply", 0, { hex("AA8000"), v }, { 0, 30 }, { v }, 0, 3);
+        const QByteArray bad = v.left(8) + char(v.back() ^ 0x01);
+        fRow("aa-damaged-reply-in-two-pieces-dropped-whole", 0, { bad.left(4), bad.mid(4) },
+            { 0, 12 }, {}, 0, 9);
         fRow("aa-lost-00-next-kept", 0, { m.left(6) + m.mid(7), v }, { 0, 20 }, { v }, 0, 12);
         // A tail lives kTailLifeMs after it first arrived; a short reply held back then goes up.
         fRow("aa-rest-at-tail-life-joins", 0, { m.left(6), m.mid(6) }, { 0, kLife }, { m }, 0, 0);
