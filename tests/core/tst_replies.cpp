@@ -97,6 +97,8 @@ private slots:
         aaRow("aa-baud-rate-chosen-text", aa("00 00 14 00 01 00 06"), K::BaudRateSet,
             "Reset the module baud rate:" + kBaud);
         aaRow("aa-unknown-register-30", aa("80 00 30 00 01 00 01"), K::Nothing, "");
+        // The splitter hands up a lone AA 00 00; it has no register byte, so it is no status.
+        aaRow("aa0000-alone-has-no-register", hex("AA0000"), K::Nothing, "");
         aaRow("other-header-not-a-frame", aa("80 00 06 00 01 0C E4", 0xAB), K::NotAFrame, "");
 
         // The register a Modbus reply answers is in the frame sent last.

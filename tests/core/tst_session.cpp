@@ -46,7 +46,8 @@ QList<double> expected(const Run &run, qsizetype window)
             kept.clear();
             continue;
         }
-        if (!kept.isEmpty() && r[2] + day < kept.last()[2])
+        // The clock of day starts again at midnight: a step back of more than half a day.
+        if (!kept.isEmpty() && r[2] + day < kept.last()[2] - 12 * 3600 * 1000)
             day += 24 * 3600 * 1000;
         kept.append({ r[0], r[1], r[2] + day });
     }
@@ -68,6 +69,21 @@ QList<double> expected(const Run &run, qsizetype window)
     return { double(kept.size()), double(kept.size() - values.size()), mean,
         values.size() > 1 ? std::sqrt(squares / double(values.size() - 1)) : 0, lo, hi, hi - lo,
         span > 0 ? double(kept.size() - 1) * 1000 / span : 0 };
+}
+
+void feed(Session &session, const Run &run)
+{
+    for (const QList<qint64> &r : run) {
+        if (r[1] == 2) {
+            session.clear();
+            continue;
+        }
+        Record record;
+        record.value = qint32(r[0]);
+        record.error = r[1] == 1;
+        record.clockMs = qint32(r[2]);
+        session.addRecord(record);
+    }
 }
 
 QList<double> figures(const core::RunStats::Figures &f)
@@ -140,23 +156,15 @@ private slots:
         QTest::newRow("rate-over-midnight")
             << Run { { 1, 0, 86399000 }, { 2, 0, 86399500 }, { 3, 0, 500 } };
         QTest::newRow("same-millisecond-no-rate") << Run { { 1, 0, 7 }, { 2, 0, 7 } };
+        QTest::newRow("clock-set-back-10h-is-not-midnight")
+            << Run { { 1, 0, 23 * 3600000 }, { 2, 0, 13 * 3600000 } };
     }
     // The run's figures, fed record by record through the session, against the definitions.
     void stats()
     {
         QFETCH(Run, run);
         Session session;
-        for (const QList<qint64> &r : run) {
-            if (r[1] == 2) {
-                session.clear();
-                continue;
-            }
-            Record record;
-            record.value = qint32(r[0]);
-            record.error = r[1] == 1;
-            record.clockMs = qint32(r[2]);
-            session.addRecord(record);
-        }
+        feed(session, run);
         const core::RunStats::Summary s = session.stats().summary();
         const QList<QList<double>> got { figures(s.all), figures(s.recent) };
         const QList<QList<double>> want { expected(run, run.size()), expected(run, 100) };
@@ -168,6 +176,35 @@ private slots:
                                    .arg(k)
                                    .arg(got[w][k], 0, 'g', 17)
                                    .arg(want[w][k], 0, 'g', 17)));
+    }
+
+    void statsTable_data()
+    {
+        QTest::addColumn<Run>("run");
+        QTest::addColumn<QStringList>("column"); // count, errors, mean, spread, min, max, p-p, rate
+        QTest::newRow("one-distance-no-spread-no-rate")
+            << Run { { 1234, 0, 0 } }
+            << QStringList { "1", "0", "1234.00", "-", "1234", "1234", "0", "-" };
+        QTest::newRow("two-distances-spread-and-rate")
+            << Run { { 100, 0, 0 }, { 104, 0, 1000 } }
+            << QStringList { "2", "0", "102.00", "2.83", "100", "104", "4", "1.0" };
+        QTest::newRow("errors-only-rate-but-no-distances") << Run { { 0x0F, 1, 0 },
+            { 0x0F, 1, 500 } } << QStringList { "2", "2", "-", "-", "-", "-", "-", "2.0" };
+    }
+    // The panel's and the workbook's table: a figure that the records cannot give is a dash.
+    void statsTable()
+    {
+        QFETCH(Run, run);
+        QFETCH(QStringList, column);
+        Session session;
+        feed(session, run);
+        const QList<QList<QString>> table = core::statsTable(session.stats().summary(), 1);
+        QCOMPARE(table.size(), column.size() + 1);
+        QCOMPARE(table.first(), (QList<QString> { QString(), "All", "Newest 100" }));
+        for (qsizetype k = 0; k < column.size(); ++k) {
+            QCOMPARE(table[k + 1].at(1), column.at(k));
+            QCOMPARE(table[k + 1].at(2), column.at(k)); // fewer than 100: the same records
+        }
     }
 
     void chartView_data()

@@ -70,6 +70,7 @@ private slots:
         jRow("rtu-read-coils-count-6-still-coming", 1, hex("010106") + QByteArray(6, 0), false,
             true);
         jRow("rtu-read-252-bytes-no-start", 1, hex("0104FC") + QByteArray(250, 0), false, false);
+        jRow("rtu-read-252-refused-from-its-count", 1, hex("0103FC"), false, false);
         jRow("mode-2-nothing", 2, hex("58"), false, false);
     }
     void judgeWhole()
@@ -97,6 +98,8 @@ private slots:
         sRow("aa-noise-before-and-between", 0, hex("5501") + v + hex("010203") + m, { v, m }, {}, 5,
             2);
         sRow("aa-header-byte-in-noise", 0, v + hex("AA55") + m, { v, m }, {}, 2, 1);
+        // No reply is shorter than five bytes, whatever its sum says.
+        sRow("aa-4-bytes-with-a-good-sum-are-noise", 0, aa("01 01") + v, { v }, {}, 4, 1);
         sRow("aa-cut-end-is-rest", 0, v + hex("01") + m.left(6), { v }, m.left(6), 1, 1);
         sRow("rtu-echo-exception-mode-echo", 1, s + x + echo, { s, x, echo }, {}, 0, 0);
         sRow("rtu-unknown-function", 1, rtu("01 07 00") + kRtuVolt, { kRtuVolt }, {}, 5, 1);
@@ -177,6 +180,7 @@ private slots:
         QVERIFY(!splitter.hasTail());
         const rx::Counters &c = splitter.counters();
         QCOMPARE(c.droppedBytes, qint64(droppedBytes));
+        QCOMPARE(c.dropped > 0, droppedBytes > 0);
         QCOMPARE(c.accepted + c.split + c.joined, qint64(replies.size())); // each counted once
     }
 
