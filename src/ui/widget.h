@@ -220,6 +220,7 @@ private:
     // widget_chart.cpp: replots at most once per frame, less often when a replot gets dear
     QTimer chart_frame_timer;
     QElapsedTimer chart_frame_clock; ///< since the last replot
+    QElapsedTimer chart_record_clock; ///< since the last record asked for one
     qint64 chart_frame_ms = 0;
     StatsPanel *stats_panel = nullptr; ///< the run's statistics, drawn inside the chart
     core::ChartPoints chart_points;

@@ -24,8 +24,8 @@ public:
     }
 };
 
-// 25 frames a second; a replot that takes longer than a fifth of that stretches the frame, so
-// a chart of millions of points never takes more than about a fifth of the GUI thread.
+// 25 frames a second; a replot that takes longer than a fifth of that stretches the frame, so a
+// stream drawn into a chart of millions of points takes about a fifth of the GUI thread at most.
 constexpr qint64 kChartFrameMs = 40;
 constexpr qint64 kChartReplotShare = 5;
 
@@ -194,12 +194,17 @@ void Widget::refreshChartView(int columns)
 
 void Widget::scheduleChartReplot()
 {
-    if (chart_frame_timer.isActive())
-        return;
-    // A point after a pause is drawn in the next pass of the event loop; a burst of points waits
-    // for the end of the frame, so it costs one replot, not one per point.
+    const qint64 gap = chart_record_clock.isValid() ? chart_record_clock.elapsed() : chart_frame_ms;
+    chart_record_clock.start();
+    // Records that come one by one (single measurements, a slow stream: half a frame apart or
+    // more) are drawn in the next pass of the event loop, while the line is quiet; drawn at the end
+    // of a frame instead, the replot would often be running when the next reply arrives and hold
+    // it up. A burst waits for the end of the frame, so it costs one replot, not one per point.
     const qint64 since = chart_frame_clock.isValid() ? chart_frame_clock.elapsed() : chart_frame_ms;
-    chart_frame_timer.start(int(qMax<qint64>(0, chart_frame_ms - since)));
+    const qint64 wait = 2 * gap >= chart_frame_ms ? 0 : qMax<qint64>(0, chart_frame_ms - since);
+    if (chart_frame_timer.isActive() && wait > 0)
+        return;
+    chart_frame_timer.start(int(wait));
 }
 
 void Widget::replotPacedChart()
