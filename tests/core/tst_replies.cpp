@@ -165,6 +165,8 @@ private slots:
         QCOMPARE(replies::describe(r, 1, kBaud), words);
         QCOMPARE(replies::describe(r, 2, kBaud), words); // any language but 0 is English
         QCOMPARE(r.newAddress.value_or(-1), newAddress);
+        if (kind == K::ModuleError) // the record keeps the code: bytes 6 and 7, high byte first
+            QCOMPARE(r.number, qint64(quint8(reply.at(6)) << 8 | quint8(reply.at(7))));
         QCOMPARE(r.endsAddressSearch, kind == K::AddressFound);
         QCOMPARE(r.chartPoint, !modbus && kind == K::Measurement); // the chart follows 0xAA
         // The Chinese words say the same in other words.

@@ -71,6 +71,7 @@ private slots:
             true);
         jRow("rtu-read-252-bytes-no-start", 1, hex("0104FC") + QByteArray(250, 0), false, false);
         jRow("rtu-read-252-refused-from-its-count", 1, hex("0103FC"), false, false);
+        jRow("rtu-read-coils-252-refused-from-its-count", 1, hex("0101FC"), false, false);
         jRow("mode-2-nothing", 2, hex("58"), false, false);
     }
     void judgeWhole()
