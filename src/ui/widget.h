@@ -221,7 +221,6 @@ private:
     QTimer chart_frame_timer;
     QElapsedTimer chart_frame_clock; ///< since the last replot
     QElapsedTimer chart_record_clock; ///< since the last record asked for one
-    QElapsedTimer log_write_clock; ///< since lines were last written to the log
     qint64 chart_frame_ms = 0;
     StatsPanel *stats_panel = nullptr; ///< the run's statistics, drawn inside the chart
     core::ChartPoints chart_points;

@@ -15,7 +15,6 @@ namespace {
 // Ten repaints a second keep a streaming log moving smoothly; each repaint of the shadowed panel
 // costs milliseconds, so one per line would take the whole GUI thread at wire speed.
 constexpr int kLogFrameMs = 100;
-constexpr qint64 kLogOneByOneMs = 20;
 // Lines this far above the first one shown keep their layout, so scrolling back a little finds
 // them laid out.
 constexpr int kLogLayoutMargin = 200;
@@ -90,13 +89,8 @@ void Widget::writeLog(const QList<std::pair<QString, bool>> &lines)
 
 void Widget::paceLogPaint()
 {
-    const qint64 gap = log_write_clock.isValid() ? log_write_clock.elapsed() : kLogFrameMs;
-    log_write_clock.start();
-    // The first lines after a pause, and lines that come one by one (single measurements), are
-    // painted at once, while the line is quiet; painted at the end of a frame, they would often
-    // be painted just as the next reply arrives and hold it up. A stream is painted once a frame.
-    if (!log_frame_timer.isActive() || gap >= kLogOneByOneMs) {
-        ui->plainTextEdit_show_data->setUpdatesEnabled(true);
+    if (!log_frame_timer.isActive()) {
+        // The first lines after a pause are painted at once; the frame starts now.
         log_frame_timer.start(kLogFrameMs);
         return;
     }
