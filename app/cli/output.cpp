@@ -147,10 +147,10 @@ void Output::summary(const QString &port, const core::RunStats::Summary &summary
         auto figures = [](const core::RunStats::Figures &f) {
             QJsonObject o { { "count", f.count }, { "errors", f.errors },
                 { "rate_per_s", f.ratePerS } };
-            // Figures of distances stay null until there is a distance (or two for the spread).
-            const bool any = f.distances() > 0;
+            // Figures the records cannot give yet are null.
+            const bool any = f.hasDistance();
             o["mean_mm"] = any ? QJsonValue(f.mean) : QJsonValue();
-            o["stddev_mm"] = f.distances() > 1 ? QJsonValue(f.stddev) : QJsonValue();
+            o["stddev_mm"] = f.hasSpread() ? QJsonValue(f.stddev) : QJsonValue();
             o["min_mm"] = any ? QJsonValue(f.min) : QJsonValue();
             o["max_mm"] = any ? QJsonValue(f.max) : QJsonValue();
             o["peak_to_peak_mm"] = any ? QJsonValue(f.peakToPeak) : QJsonValue();

@@ -27,11 +27,11 @@ const char *const kLabels[][2] = {
 
 QList<QString> column(const RunStats::Figures &f)
 {
-    const bool any = f.distances() > 0;
+    const bool any = f.hasDistance();
     const QString none = QStringLiteral("-");
     return { QString::number(f.count), QString::number(f.errors),
         any ? QString::number(f.mean, 'f', 2) : none,
-        f.distances() > 1 ? QString::number(f.stddev, 'f', 2) : none,
+        f.hasSpread() ? QString::number(f.stddev, 'f', 2) : none,
         any ? QString::number(f.min) : none, any ? QString::number(f.max) : none,
         any ? QString::number(f.peakToPeak) : none,
         f.count > 1 && f.ratePerS > 0 ? QString::number(f.ratePerS, 'f', 1) : none };

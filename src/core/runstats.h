@@ -37,6 +37,9 @@ public:
         qint64 peakToPeak = 0; ///< max - min
         double ratePerS = 0; ///< (count - 1) / time from first to last record; 0 if undefined
         qint64 distances() const { return count - errors; }
+        /// Which figures the records can give: those of distances need one, the spread two.
+        bool hasDistance() const { return distances() > 0; }
+        bool hasSpread() const { return distances() > 1; }
     };
     struct Summary
     {
