@@ -73,6 +73,7 @@ Widget::Widget(QWidget *parent)
     ui->plainTextEdit_show_data->setReadOnly(true);
     // Hours of replies would fill the memory with log lines; the table keeps every measurement.
     ui->plainTextEdit_show_data->setMaximumBlockCount(kLogLineLimit);
+    followLogEnd();
     log_frame_timer.setSingleShot(true);
     connect(&log_frame_timer, &QTimer::timeout, this, &Widget::showLogFrame);
     setWindowTitle(QStringLiteral("Tovandrix"));

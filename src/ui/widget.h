@@ -213,6 +213,7 @@ private:
     QTime reply_time;
     /// While lines stream in, the log is repainted once per frame instead of once per line.
     QTimer log_frame_timer;
+    bool log_at_end = true; ///< the log shows its newest line, so it follows new ones
     bool log_trim_noticed = false; ///< the notice that old lines go has been written
     /// Start of the first log line whose layout may still be kept; the lines before it keep none.
     QTextCursor log_layout_mark;
@@ -243,6 +244,7 @@ private:
     void paceLogPaint();
     void showLogFrame();
     void forgetOldLogLayouts();
+    void followLogEnd();
     /// "N  [HH:mm:ss.zzz] " of the next reply at the current time: the head of a sent line.
     QString timeStamp() const;
     void parseReply(const QString &data, int parserLanguage, replies::Protocol protocol);

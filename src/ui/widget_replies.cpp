@@ -9,6 +9,7 @@
 #include "io/mytimer.h"
 #include "ui/texts.h"
 
+#include <QScrollBar>
 #include <QTextBlock>
 
 namespace {
@@ -105,6 +106,20 @@ void Widget::showLogFrame()
         return; // nothing written during the frame: the stream has paused
     log->setUpdatesEnabled(true);
     log_frame_timer.start(kLogFrameMs);
+}
+
+void Widget::followLogEnd()
+{
+    // Qt keeps a log at its end only as lines are added. When the chart or the splitter takes
+    // some of the log's room, its first line stays put and the newest ones drop out of sight,
+    // and from then on new lines are added out of sight too. A log shown to its end stays there.
+    QScrollBar *bar = ui->plainTextEdit_show_data->verticalScrollBar();
+    connect(bar, &QAbstractSlider::valueChanged, this,
+        [this, bar](int value) { log_at_end = value == bar->maximum(); });
+    connect(bar, &QAbstractSlider::rangeChanged, this, [this, bar](int, int maximum) {
+        if (log_at_end)
+            bar->setValue(maximum);
+    });
 }
 
 void Widget::forgetOldLogLayouts()
