@@ -213,6 +213,7 @@ private:
     QTime reply_time;
     /// While lines stream in, the log is repainted once per frame instead of once per line.
     QTimer log_frame_timer;
+    QElapsedTimer log_write_clock; ///< since lines were last written to the log
     bool log_at_end = true; ///< the log shows its newest line, so it follows new ones
     bool log_trim_noticed = false; ///< the notice that old lines go has been written
     /// Start of the first log line whose layout may still be kept; the lines before it keep none.

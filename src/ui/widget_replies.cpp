@@ -16,6 +16,7 @@ namespace {
 // Ten repaints a second keep a streaming log moving smoothly; each repaint of the shadowed panel
 // costs milliseconds, so one per line would take the whole GUI thread at wire speed.
 constexpr int kLogFrameMs = 100;
+constexpr qint64 kLogOneByOneMs = 20;
 // Lines this far above the first one shown keep their layout, so scrolling back a little finds
 // them laid out.
 constexpr int kLogLayoutMargin = 200;
@@ -90,12 +91,18 @@ void Widget::writeLog(const QList<std::pair<QString, bool>> &lines)
 
 void Widget::paceLogPaint()
 {
+    const qint64 gap = log_write_clock.isValid() ? log_write_clock.elapsed() : kLogFrameMs;
+    log_write_clock.start();
     if (!log_frame_timer.isActive()) {
         // The first lines after a pause are painted at once; the frame starts now.
         log_frame_timer.start(kLogFrameMs);
         return;
     }
-    ui->plainTextEdit_show_data->setUpdatesEnabled(false);
+    // Lines that come one by one (single measurements) are painted at once too, while the line
+    // is quiet; held to the end of the frame, their paint would often start just as the next
+    // reply arrives and hold it up. Only a stream is painted once a frame. The frame runs on
+    // either way, so its end still lets go of old layouts.
+    ui->plainTextEdit_show_data->setUpdatesEnabled(gap >= kLogOneByOneMs);
 }
 
 void Widget::showLogFrame()
