@@ -8,6 +8,7 @@
 #include "core/commands.h"
 #include "core/frames.h"
 #include "io/portdiscovery.h"
+#include "io/wakeups.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -440,6 +441,8 @@ int run(QCoreApplication &app)
 
 int main(int argc, char *argv[])
 {
+    // First, so every thread started afterwards inherits it.
+    io::preferPromptWakeUps();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QLatin1String(kName));
     QCoreApplication::setApplicationVersion(QStringLiteral(TOVANDRIX_VERSION));

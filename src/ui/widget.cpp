@@ -9,6 +9,7 @@
 #include "io/comchange.h"
 #include "io/mytimer.h"
 #include "io/thread_1.h"
+#include "io/wakeups.h"
 #include "ui/shadoweffect.h"
 
 #include <QButtonGroup>
@@ -91,6 +92,8 @@ Widget::Widget(QWidget *parent)
     slot_mycombobox_clicked();
     setUpModuleSearch();
 
+    // Before the worker's threads start, so they inherit it.
+    io::preferPromptWakeUps();
     serial_main_1 = new QSerialPort();
     thread_1_son = new Thread_1(serial_main_1, nullptr);
     // Both live in the worker thread from the start and go with it: the port first, so the
