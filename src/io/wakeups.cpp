@@ -28,10 +28,10 @@ void preferPromptWakeUps()
     } attr {};
     // A reply is handed from the worker to the window in well under a millisecond of work, but
     // a woken thread may wait for a busy program's slice to end, up to a scheduler tick (4 ms on
-    // a 250 Hz kernel).
-    // Since Linux 6.12 an ordinary thread may ask for a shorter slice (its runtime, 0.1 ms at
-    // the least); a thread with a shorter slice than the one running takes the core when it
-    // wakes. Older kernels ignore the field. Nice value and policy are kept as they are.
+    // a 250 Hz kernel). Since Linux 6.12 an ordinary thread may ask for a shorter slice (its
+    // runtime, 0.1 ms at the least), and a woken thread with a shorter slice than the running
+    // one may take its core at once. Older kernels ignore the field. Nice value and policy are
+    // kept as they are.
     if (syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0 || attr.policy != SCHED_OTHER)
         return;
     attr.size = sizeof attr;
