@@ -16,6 +16,8 @@ namespace {
 // Ten repaints a second keep a streaming log moving smoothly; each repaint of the shadowed panel
 // costs milliseconds, so one per line would take the whole GUI thread at wire speed.
 constexpr int kLogFrameMs = 100;
+// Lines this long after the ones before come one by one (a stream at 115200 baud brings a reply
+// every 1.1 ms), so they are painted at once.
 constexpr qint64 kLogOneByOneMs = 20;
 // Lines this far above the first one shown keep their layout, so scrolling back a little finds
 // them laid out.
