@@ -32,7 +32,7 @@ int main(int argc, char **argv)
         return 2;
 
     sim::ServerOptions o;
-    o.module.baudCode = sim::codeForBaud(baud);
+    o.module.baudCode = core::protocol::baudCode(baud).value_or(-1);
     o.module.measuringTimeMs = { 10, 10, 10 }; // keeps the run short; it is not part of the figure
     o.pacing = paced;
     o.chunkMs = chunkMs;

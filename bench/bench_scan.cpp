@@ -31,7 +31,7 @@ Outcome scanFor(int baud, int mode, int aaAddress, int modbusAddress)
 {
     sim::ServerOptions o;
     o.strictSpeed = true;
-    o.module.baudCode = sim::codeForBaud(baud);
+    o.module.baudCode = core::protocol::baudCode(baud).value_or(-1);
     o.module.address = aaAddress;
     o.module.modbusAddress = modbusAddress;
     sim::SimServer server;
@@ -49,24 +49,25 @@ Outcome scanFor(int baud, int mode, int aaAddress, int modbusAddress)
             ++out.perBaud[lastBaud].second;
         }
     };
-    QObject::connect(&scanner, &PortScanner::probing, [&](int, int, const scan::Target &t) {
+    QObject::connect(&scanner, &PortScanner::probing, [&](int, int, const core::scan::Target &t) {
         account();
         lastBaud = t.baud;
         probe.start();
     });
-    QObject::connect(&scanner, &PortScanner::found, [&](const scan::Target &t) {
-        out.found = t.baud == baud && (t.checkMode == 0 ? aaAddress : modbusAddress) == t.address;
+    QObject::connect(&scanner, &PortScanner::found, [&](const core::scan::Target &t) {
+        out.found = t.baud == baud
+            && (t.checkMode == core::CheckMode::Sum8 ? aaAddress : modbusAddress) == t.address;
     });
     QEventLoop loop;
     QObject::connect(&scanner, &PortScanner::finished, &loop, &QEventLoop::quit);
-    scan::Plan plan;
+    core::scan::Plan plan;
     if (mode >= 0)
-        plan.checkModes = { mode };
+        plan.checkModes = { core::CheckMode(mode) };
     clock.start();
     PseudoTerminal silent; // the worst case: nobody answers, so every setting is tried
     if (baud == 0 && !silent.open())
         std::exit(1);
-    scanner.start(baud > 0 ? server.slavePath() : silent.slavePath(), scan::order(plan));
+    scanner.start(baud > 0 ? server.slavePath() : silent.slavePath(), core::scan::order(plan));
     loop.exec();
     account();
     out.seconds = clock.nsecsElapsed() / 1e9;
@@ -86,19 +87,19 @@ int main(int argc, char **argv)
     if (!args.contains("--worst-only")) {
         std::printf(
             "factory settings, time to the find (s):\n%8s %8s %8s\n", "baud", "0xAA", "Modbus");
-        for (const int baud : scan::kCommonBauds) {
+        for (const int baud : core::scan::kCommonBauds) {
             const Outcome aa = scanFor(baud, 0, 0, 1), rtu = scanFor(baud, 1, 0, 1);
             std::printf("%8d %7.2f%s %7.2f%s\n", baud, aa.seconds, aa.found ? " " : "!",
                 rtu.seconds, rtu.found ? " " : "!");
         }
     }
     if (!args.contains("--factory-only")) {
-        scan::Plan all;
+        core::scan::Plan all;
         const Outcome worst = scanFor(0, -1, 0, 0);
         std::printf("worst case: Modbus address 247 at 2400 baud, %s after %.1f s "
                     "(%lld settings in the full scan)\n%8s %8s %12s\n",
-            worst.found ? "found" : "NOT found", worst.seconds, qlonglong(scan::order(all).size()),
-            "baud", "probes", "ms per probe");
+            worst.found ? "found" : "NOT found", worst.seconds,
+            qlonglong(core::scan::order(all).size()), "baud", "probes", "ms per probe");
         for (const auto &[baud, spent] : worst.perBaud)
             std::printf("%8d %8d %12.1f\n", baud, spent.second, spent.first / spent.second);
     }

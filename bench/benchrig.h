@@ -1,10 +1,10 @@
 // Shared rig of the window benchmarks: the real Widget offscreen on a virtual module's pty, probes.
 #pragma once
 
-#include "sim/simserver.h"
 #include "io/thread_1.h"
-#include "ui_widget.h"
+#include "sim/simserver.h"
 #include "ui/widget.h"
+#include "ui_widget.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -307,7 +307,7 @@ public:
         w.ui->chuankou_Box->addItem(server.slavePath() + QStringLiteral(" Virtual laser module"));
         w.ui->chuankou_Box->setCurrentIndex(w.ui->chuankou_Box->count() - 1);
         w.ui->botelv_Box->setCurrentText(
-            QString::number(sim::baudForCode(options.module.baudCode)));
+            QString::number(core::protocol::baudOfCode(options.module.baudCode)));
         w.ui->open_button->click();
         waitUntil([&] { return w.serialport_state_1; }, 5000);
         if (!w.serialport_state_1) {
@@ -318,9 +318,9 @@ public:
     }
 
     /** @brief Splitter counters of the worker, read in its own thread. */
-    rx::Counters workerCounters()
+    core::rx::Counters workerCounters()
     {
-        rx::Counters c;
+        core::rx::Counters c;
         QMetaObject::invokeMethod(
             window->thread_1_son, [&] { c = window->thread_1_son->counters(); },
             Qt::BlockingQueuedConnection);
@@ -350,7 +350,7 @@ struct ContinuousResult
     quint64 appended = 0;
     qint64 lost = 0;
     bool distancesMatch = false;
-    rx::Counters splitter;
+    core::rx::Counters splitter;
     int moduleStalls = 0; ///< gaps over kTailLifeMs between two replies of the simulator
     double longestGapMs = 0;
     double programCpuS = 0;
@@ -383,7 +383,7 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
 {
     ContinuousResult r;
     sim::ServerOptions o;
-    o.module.baudCode = sim::codeForBaud(cfg.baud);
+    o.module.baudCode = core::protocol::baudCode(cfg.baud).value_or(-1);
     o.module.continuousRate = sim::kWireSpeed;
     o.module.model = sim::DistanceModel::Noisy;
     o.module.noiseMm = 50;
@@ -407,7 +407,7 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
             const qint64 now = monoNs();
             if (lastSentNs > 0) {
                 const qint64 gap = now - lastSentNs;
-                if (gap > rx::kTailLifeMs * 1000000)
+                if (gap > core::rx::kTailLifeMs * 1000000)
                     ++stalls;
                 if (gap > longestGapNs)
                     longestGapNs = gap;
@@ -523,7 +523,7 @@ inline void printContinuous(const ContinuousConfig &cfg, const ContinuousResult 
     std::printf("records:        %llu   lost %lld   distances %s\n", (unsigned long long)r.appended,
         (long long)r.lost, r.distancesMatch ? "match" : "DIFFER");
     std::printf("module stalls:  %d over %lld ms (longest gap between two replies %.1f ms)\n",
-        r.moduleStalls, (long long)rx::kTailLifeMs, r.longestGapMs);
+        r.moduleStalls, (long long)core::rx::kTailLifeMs, r.longestGapMs);
     std::printf("splitter:       accepted %lld  split %lld  joined %lld  dropped %lld\n",
         (long long)r.splitter.accepted, (long long)r.splitter.split, (long long)r.splitter.joined,
         (long long)r.splitter.dropped);
@@ -550,7 +550,7 @@ inline void printContinuous(const ContinuousConfig &cfg, const ContinuousResult 
         std::printf("note:           a reply cut by a pause of more than %lld ms on the line is "
                     "dropped by design; pauses come from the simulator's thread or the kernel's "
                     "terminal work not being run on a crowded machine (see module stalls)\n",
-            (long long)rx::kTailLifeMs);
+            (long long)core::rx::kTailLifeMs);
     }
 }
 

@@ -6,7 +6,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-using commands::Command;
+using core::commands::Command;
 
 namespace {
 
@@ -45,21 +45,21 @@ QString fieldText(FuzzedDataProvider &in)
 
 // Whatever a field holds, a built frame is well-formed: hex text, and in check mode 0 a 0xAA
 // frame with its sum (or the stop byte).
-QByteArray checkWellFormed(Command c, int checkMode, const commands::Built &built)
+QByteArray checkWellFormed(Command c, int checkMode, const core::commands::Built &built)
 {
-    FUZZ_CHECK(!(built.text && built.warning != commands::Warning::None));
+    FUZZ_CHECK(!(built.text && built.warning != core::commands::Warning::None));
     if (!built.text)
         return {};
     const QString &text = *built.text;
     // The Modbus baud-rate text ends in "00" and one digit with no blank, by design.
     if (!(checkMode == 1 && c == Command::SetBaudRate))
-        FUZZ_CHECK(frames::isStrictHexText(text));
-    const QByteArray bytes = frames::fromHexText(text);
+        FUZZ_CHECK(core::frames::isStrictHexText(text));
+    const QByteArray bytes = core::frames::fromHexText(text);
     if (checkMode == 0) {
         if (c == Command::ContinuousStop) {
             FUZZ_CHECK(bytes == QByteArray(1, char(0x58)));
         } else {
-            FUZZ_CHECK(frames::checkSum8Frame(bytes) && quint8(bytes.at(0)) == 0xAA);
+            FUZZ_CHECK(core::protocol::checkSum8Frame(bytes) && quint8(bytes.at(0)) == 0xAA);
             FUZZ_CHECK(bytes.size() == (isRead(c) ? 5 : 9));
             FUZZ_CHECK(bool(quint8(bytes.at(1)) & 0x80) == isRead(c));
         }
@@ -89,50 +89,49 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int measureMode = in.ConsumeIntegralInRange(0, 2);
 
     // As the fields are read without checks: any text, any int.
-    commands::Inputs raw;
-    raw.address = commands::fieldNumber(addressText);
+    core::commands::Inputs raw;
+    raw.address = core::commands::fieldNumber(addressText);
     raw.modbusAddress = raw.address;
-    raw.offset = commands::fieldNumber(offsetText);
-    raw.oldAddress = commands::fieldNumber(oldText);
-    raw.newAddress = commands::fieldNumber(newText);
+    raw.offset = core::commands::fieldNumber(offsetText);
+    raw.oldAddress = core::commands::fieldNumber(oldText);
+    raw.newAddress = core::commands::fieldNumber(newText);
     raw.baudCode = baudCode;
     raw.measureMode = measureMode;
     for (const Command c : kAll)
-        checkWellFormed(c, checkMode, commands::build(c, checkMode, raw));
-    commands::aaChecksum(addressText);
+        checkWellFormed(c, checkMode, core::commands::build(c, core::CheckMode(checkMode), raw));
+    core::commands::aaChecksum(addressText);
 
     // As the window sends them: a frame goes out only when the fields it reads pass their check,
     // and then it carries exactly what the fields say.
-    const commands::FieldTexts texts { addressText, offsetText, oldText, newText };
-    const std::optional<int> offset = commands::offsetField(offsetText);
+    const core::commands::FieldTexts texts { addressText, offsetText, oldText, newText };
+    const std::optional<int> offset = core::commands::offsetField(offsetText);
     if (offset) {
-        FUZZ_CHECK(*offset >= commands::kOffsetMin && *offset <= commands::kOffsetMax);
+        FUZZ_CHECK(*offset >= core::commands::kOffsetMin && *offset <= core::commands::kOffsetMax);
         FUZZ_CHECK(*offset == raw.offset);
     }
     for (const Command c : kAll) {
-        const commands::Built built = commands::build(c, checkMode, raw);
-        if (!built.text || commands::fieldWarning(c, checkMode, texts) != commands::Warning::None)
+        const core::commands::Built built
+            = core::commands::build(c, core::CheckMode(checkMode), raw);
+        if (!built.text
+            || core::commands::fieldWarning(c, core::CheckMode(checkMode), texts)
+                != core::commands::Warning::None)
             continue;
         const QByteArray f = checkWellFormed(c, checkMode, built);
         if (checkMode == 0 && c == Command::ContinuousStop)
             continue;
         const bool setAddress = c == Command::SetAddress;
         const std::optional<int> target
-            = commands::addressField(setAddress ? oldText : addressText);
-        if (checkMode == 1 && c == Command::SetOffset) {
-            FUZZ_CHECK(quint8(f.at(0)) == 1);
-        } else {
-            FUZZ_CHECK(target.has_value());
-            FUZZ_CHECK(*target == (setAddress ? raw.oldAddress : raw.address));
-            if (checkMode == 0)
-                FUZZ_CHECK((quint8(f.at(1)) & 0x7F) == *target);
-            else
-                FUZZ_CHECK(quint8(f.at(0)) == *target);
-        }
+            = core::commands::addressField(setAddress ? oldText : addressText);
+        FUZZ_CHECK(target.has_value());
+        FUZZ_CHECK(*target == (setAddress ? raw.oldAddress : raw.address));
+        if (checkMode == 0)
+            FUZZ_CHECK((quint8(f.at(1)) & 0x7F) == *target);
+        else
+            FUZZ_CHECK(quint8(f.at(0)) == *target && *target >= 1 && *target <= 247);
         if (c == Command::SetOffset)
             FUZZ_CHECK(offset && word(f, checkMode == 0 ? 6 : 4) == quint16(*offset & 0xFFFF));
         if (setAddress) {
-            const std::optional<int> newAddress = commands::addressField(newText);
+            const std::optional<int> newAddress = core::commands::addressField(newText);
             FUZZ_CHECK(newAddress && word(f, checkMode == 0 ? 6 : 4) == *newAddress);
         }
     }

@@ -1,6 +1,7 @@
 // Fuzz target: the command-text converter and the hex text helpers, on arbitrary text and on the
 // text of arbitrary bytes.
 #include "core/frames.h"
+#include "core/protocol.h"
 #include "fuzzcheck.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -16,38 +17,38 @@ bool isHexDigit(QChar c)
 // What the operator typed: any text, read as UTF-8 or as raw UTF-16 units (lone surrogates too).
 void checkText(const QString &text)
 {
-    const QByteArray bytes = frames::fromHexText(text);
+    const QByteArray bytes = core::frames::fromHexText(text);
     QString digits = text;
     digits.remove(QLatin1Char(' '));
     FUZZ_CHECK(bytes.size() == (digits.size() + 1) / 2);
 
-    const bool strict = frames::isStrictHexText(text);
+    const bool strict = core::frames::isStrictHexText(text);
     bool allHex = !digits.isEmpty() && digits.size() % 2 == 0;
     for (const QChar c : std::as_const(digits))
         allHex = allHex && isHexDigit(c);
     FUZZ_CHECK(strict == allHex);
     // Strict text is exactly the bytes it spells: no digit is lost or turned into a zero byte.
     if (strict)
-        FUZZ_CHECK(frames::toPackedHex(bytes) == digits.toUpper());
+        FUZZ_CHECK(core::frames::toPackedHex(bytes) == digits.toUpper());
 
-    frames::spacedPairs(text);
+    core::frames::spacedPairs(text);
 }
 
 // Bytes on the wire: every way of writing them reads back as the same bytes.
 void checkBytes(const QByteArray &bytes)
 {
-    const QString spaced = frames::toHexText(bytes);
-    const QString packed = frames::toPackedHex(bytes);
+    const QString spaced = core::frames::toHexText(bytes);
+    const QString packed = core::frames::toPackedHex(bytes);
     FUZZ_CHECK(packed.size() == 2 * bytes.size());
     FUZZ_CHECK(spaced.size() == (bytes.isEmpty() ? 0 : 3 * bytes.size() - 1));
-    FUZZ_CHECK(frames::fromHexText(spaced) == bytes);
-    FUZZ_CHECK(frames::fromHexText(packed) == bytes);
-    FUZZ_CHECK(frames::spacedPairs(packed) == spaced);
-    FUZZ_CHECK(frames::isStrictHexText(spaced) == !bytes.isEmpty());
-    FUZZ_CHECK(frames::checkCrc(frames::appendCrc(bytes)));
-    const quint8 sum = frames::sum8(bytes.constData(), bytes.size());
+    FUZZ_CHECK(core::frames::fromHexText(spaced) == bytes);
+    FUZZ_CHECK(core::frames::fromHexText(packed) == bytes);
+    FUZZ_CHECK(core::frames::spacedPairs(packed) == spaced);
+    FUZZ_CHECK(core::frames::isStrictHexText(spaced) == !bytes.isEmpty());
+    FUZZ_CHECK(core::protocol::checkCrc(core::protocol::appendCrc(bytes)));
+    const quint8 sum = core::protocol::sum8(bytes.constData(), bytes.size());
     const QByteArray frame = QByteArray(1, char(0xAA)) + bytes + char(sum);
-    FUZZ_CHECK(frames::checkSum8Frame(frame));
+    FUZZ_CHECK(core::protocol::checkSum8Frame(frame));
 }
 
 } // namespace

@@ -24,24 +24,26 @@ bool isPlainCell(const QString &value)
     return first != QLatin1Char('-') || (value.size() > 1 && value.at(1).isDigit());
 }
 
-void check(const replies::Reply &r, core::Session &session, int language, bool monitoring)
+void check(const core::replies::Reply &r, core::Session &session, int language, bool monitoring)
 {
     for (int lang = 0; lang <= 1; ++lang) {
-        const QString words = replies::describe(r, lang, QStringLiteral("9600"));
+        const QString words
+            = core::replies::describe(r, core::Language(lang), QStringLiteral("9600"));
         FUZZ_CHECK(words.isEmpty()
-            == (r.kind == replies::Kind::Nothing || r.kind == replies::Kind::NotAFrame));
+            == (r.kind == core::replies::Kind::Nothing
+                || r.kind == core::replies::Kind::NotAFrame));
     }
     FUZZ_CHECK(r.word.size() <= 2);
     if (r.newAddress)
         FUZZ_CHECK(*r.newAddress >= 0 && *r.newAddress <= 0xFF);
-    FUZZ_CHECK(!r.chartPoint || r.kind == replies::Kind::Measurement);
+    FUZZ_CHECK(!r.chartPoint || r.kind == core::replies::Kind::Measurement);
     if (r.isMeasurement()) {
         core::Record record;
         record.value = qint32(r.number);
         record.signal = r.signal;
-        record.error = r.kind == replies::Kind::ModuleError;
+        record.error = r.isError();
         record.codeBytes = quint8(r.word.size());
-        record.language = quint8(language);
+        record.language = core::languageAt(language);
         session.addRecord(record);
         const QStringList cells = core::recordTexts(record);
         FUZZ_CHECK(cells.size() == 5);
@@ -71,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzedDataProvider in(data, size);
     const int language = in.ConsumeIntegralInRange(0, 1);
     const bool monitoring = in.ConsumeBool();
-    replies::AaContext ctx;
+    core::replies::AaContext ctx;
     ctx.addressSearchRunning = in.ConsumeBool();
     ctx.lastProbedAddress = in.ConsumeIntegralInRange(-1, 127);
     const QByteArray sent = bytesOf(in);
@@ -79,9 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     while (in.remaining_bytes() > 0) {
         const QByteArray reply = bytesOf(in);
         for (int checkMode = 0; checkMode <= 2; ++checkMode)
-            replies::routeReply(reply, checkMode);
-        check(replies::decodeAa(reply, ctx), session, language, monitoring);
-        check(replies::decodeModbus(reply, sent), session, language, monitoring);
+            core::replies::routeReply(reply, checkMode);
+        check(core::replies::decodeAa(reply, ctx), session, language, monitoring);
+        check(core::replies::decodeModbus(reply, sent), session, language, monitoring);
     }
     FUZZ_CHECK(session.table().size() == session.records().size());
     return 0;

@@ -1,7 +1,7 @@
 // Fuzz target: the receive splitter and its acceptance rules in both check modes, driven the way
 // the serial worker drives them.
-#include "fuzzcheck.h"
 #include "core/rxsplitter.h"
+#include "fuzzcheck.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -11,14 +11,14 @@ namespace {
 constexpr qsizetype kLongestFrame = 256;
 
 // The cutting functions on one buffer: every byte ends up in a frame, skipped or in the rest.
-void checkWholeBuffer(const QByteArray &bytes, int mode)
+void checkWholeBuffer(const QByteArray &bytes, core::CheckMode mode)
 {
     for (const bool atSilence : { true, false }) {
-        const rx::SplitResult r = rx::split(bytes, mode, atSilence);
+        const core::rx::SplitResult r = core::rx::split(bytes, mode, atSilence);
         qsizetype covered = r.skippedBytes + r.rest.size();
         qsizetype cursor = 0;
         for (const QByteArray &frame : r.frames) {
-            FUZZ_CHECK(rx::acceptsWhole(frame, mode));
+            FUZZ_CHECK(core::rx::acceptsWhole(frame, mode));
             const qsizetype at = bytes.indexOf(frame, cursor);
             FUZZ_CHECK(at >= 0);
             cursor = at + frame.size();
@@ -32,20 +32,20 @@ void checkWholeBuffer(const QByteArray &bytes, int mode)
     }
     const qsizetype positions = qMin<qsizetype>(bytes.size(), 64);
     for (qsizetype pos = 0; pos < positions; ++pos) {
-        const qsizetype len = rx::frameLengthAt(bytes, pos, mode);
+        const qsizetype len = core::rx::frameLengthAt(bytes, pos, mode);
         FUZZ_CHECK(len >= 0 && pos + len <= bytes.size());
         if (len > 0)
-            FUZZ_CHECK(rx::acceptsWhole(bytes.mid(pos, len), mode));
+            FUZZ_CHECK(core::rx::acceptsWhole(bytes.mid(pos, len), mode));
     }
-    rx::isPlausibleStart(bytes, mode);
+    core::rx::isPlausibleStart(bytes, mode);
 }
 
 // The worker's use: bytes arrive in chunks, a long run without silence is drained, a silence
 // judges what was gathered, time passes, the port closes. Whatever comes out must be frames that
 // pass the check, taken in order and without overlap from the bytes that arrived.
-void checkStream(FuzzedDataProvider &in, int mode)
+void checkStream(FuzzedDataProvider &in, core::CheckMode mode)
 {
-    rx::Splitter splitter(mode);
+    core::rx::Splitter splitter(mode);
     QByteArray stream;
     QByteArray buffer;
     qsizetype cursor = 0;
@@ -53,7 +53,7 @@ void checkStream(FuzzedDataProvider &in, int mode)
     auto handUp = [&](const QList<QByteArray> &frames) {
         for (const QByteArray &frame : frames) {
             FUZZ_CHECK(!frame.isEmpty());
-            FUZZ_CHECK(rx::acceptsWhole(frame, mode));
+            FUZZ_CHECK(core::rx::acceptsWhole(frame, mode));
             const qsizetype at = stream.indexOf(frame, cursor);
             FUZZ_CHECK(at >= 0);
             cursor = at + frame.size();
@@ -66,7 +66,7 @@ void checkStream(FuzzedDataProvider &in, int mode)
             stream.append(chunk.data(), qsizetype(chunk.size()));
             buffer.append(chunk.data(), qsizetype(chunk.size()));
             now += in.ConsumeIntegralInRange(0, 4);
-            if (buffer.size() >= rx::kStreamLimit) {
+            if (buffer.size() >= core::rx::kStreamLimit) {
                 handUp(splitter.drain(buffer, now));
                 FUZZ_CHECK(buffer.size() <= kLongestFrame);
             }
@@ -87,11 +87,11 @@ void checkStream(FuzzedDataProvider &in, int mode)
             break;
         }
         FUZZ_CHECK(splitter.tail().size() <= kLongestFrame);
-        const rx::Counters &c = splitter.counters();
+        const core::rx::Counters &c = splitter.counters();
         FUZZ_CHECK(c.accepted >= 0 && c.split >= 0 && c.joined >= 0 && c.dropped >= 0
             && c.droppedBytes >= c.dropped);
     }
-    now += rx::kTailLifeMs + 1;
+    now += core::rx::kTailLifeMs + 1;
     handUp(splitter.expire(now));
     FUZZ_CHECK(!splitter.hasTail());
 }
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider in(data, size);
     const quint8 flags = in.ConsumeIntegral<quint8>();
-    const int mode = (flags & 1) ? rx::kModeCrc : rx::kModeSum8;
+    const core::CheckMode mode = (flags & 1) ? core::CheckMode::Crc : core::CheckMode::Sum8;
     if (flags & 2) {
         const std::string rest = in.ConsumeRemainingBytesAsString();
         checkWholeBuffer(QByteArray(rest.data(), qsizetype(rest.size())), mode);

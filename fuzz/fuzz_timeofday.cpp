@@ -17,16 +17,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzedDataProvider in(data, size);
     // A real clock reading round-trips exactly.
     const int ms = in.ConsumeIntegralInRange(0, kMsPerDay - 1);
-    const QString clock = frames::clockText(QTime::fromMSecsSinceStartOfDay(ms));
+    const QString clock = core::frames::clockText(QTime::fromMSecsSinceStartOfDay(ms));
     FUZZ_CHECK(clock.size() == 12);
-    FUZZ_CHECK(frames::timeOfDayMs(clock) == ms);
+    FUZZ_CHECK(core::frames::timeOfDayMs(clock) == ms);
 
     const bool utf16 = in.ConsumeBool();
     const std::string rest = in.ConsumeRemainingBytesAsString();
     const QString text = utf16
         ? QString(reinterpret_cast<const QChar *>(rest.data()), qsizetype(rest.size() / 2))
         : QString::fromUtf8(rest.data(), qsizetype(rest.size()));
-    const int value = frames::timeOfDayMs(text);
+    const int value = core::frames::timeOfDayMs(text);
     FUZZ_CHECK(value >= kSmallest && value <= kLargest);
     return 0;
 }

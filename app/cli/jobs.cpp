@@ -1,11 +1,14 @@
 // The work tovandrix-cli does on one port: a command's frames, their replies, a measuring run.
 #include "cli/jobs.h"
 
+#include "cli/options.h"
 #include "cli/output.h"
 
 #include "core/frames.h"
+#include "core/recordlines.h"
 #include "core/replytext.h"
 #include "core/session.h"
+#include "io/portdiscovery.h"
 
 #include <QDateTime>
 #include <QTime>
@@ -16,30 +19,46 @@
 namespace cli {
 
 namespace {
+
 /**
- * Local time of day. QTime::currentTime() asks the time zone on every call, and that reads the
- * file system; at hundreds of replies a second the zone's offset is read once a second instead.
+ * Now, as a moment and as local time. QDateTime::currentDateTime() asks the time zone on every
+ * call, and that reads the file system; at hundreds of replies a second the zone's offset is read
+ * once a second instead.
  */
-QTime localNow()
+struct Now
 {
-    constexpr qint64 kDayMs = 24 * 3600 * 1000;
-    static qint64 offsetMs = 0;
-    static qint64 readAtMs = std::numeric_limits<qint64>::min() / 2;
-    const qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
-    if (utcMs - readAtMs >= 1000) {
-        offsetMs = qint64(QDateTime::currentDateTime().offsetFromUtc()) * 1000;
-        readAtMs = utcMs;
+    qint64 utcMs = 0;
+    int offsetS = 0;
+
+    static Now read()
+    {
+        static int offsetS = 0;
+        static qint64 readAtMs = std::numeric_limits<qint64>::min() / 2;
+        Now now;
+        now.utcMs = QDateTime::currentMSecsSinceEpoch();
+        if (now.utcMs - readAtMs >= 1000) {
+            offsetS = QDateTime::currentDateTime().offsetFromUtc();
+            readAtMs = now.utcMs;
+        }
+        now.offsetS = offsetS;
+        return now;
     }
-    return QTime::fromMSecsSinceStartOfDay(int(((utcMs + offsetMs) % kDayMs + kDayMs) % kDayMs));
-}
+    QTime localTime() const
+    {
+        constexpr qint64 kDayMs = 24 * 3600 * 1000;
+        const qint64 local = utcMs + qint64(offsetS) * 1000;
+        return QTime::fromMSecsSinceStartOfDay(int((local % kDayMs + kDayMs) % kDayMs));
+    }
+};
 
 // After the stop byte, results already on the wire still arrive; this much silence ends them.
 constexpr int kDrainMs = 300;
+
 } // namespace
 
-commands::Inputs Settings::inputs() const
+core::commands::Inputs Settings::inputs() const
 {
-    commands::Inputs in;
+    core::commands::Inputs in;
     in.address = address;
     in.modbusAddress = address;
     in.oldAddress = address;
@@ -52,67 +71,12 @@ PortJob::PortJob(const QString &port, const Settings &settings, Output *output)
     , m_settings(settings)
     , m_output(output)
 {
-    connect(&m_link, &io::Link::replyReceived, this, [this](const QByteArray &bytes) {
-        if (!m_finished)
-            reply(bytes);
-    });
-    connect(&m_link, &io::Link::noReply, this, [this] {
-        if (!m_finished)
-            noReply();
-    });
-    connect(&m_link, &io::Link::lost, this, [this](const QString &reason) {
-        if (!m_finished)
-            lost(reason);
-    });
 }
 
-void PortJob::start()
+void PortJob::stop(const QString &why)
 {
-    QString error;
-    if (!m_link.open(m_port, m_settings.baud, m_settings.checkMode, &error)) {
-        fail(QStringLiteral("cannot open: ") + error);
-        return;
-    }
-    begin();
-}
-
-void PortJob::interrupt()
-{
-    fail(QStringLiteral("interrupted"));
-}
-
-void PortJob::noReply()
-{
-    fail(QStringLiteral("no reply within %1 ms").arg(m_settings.timeoutMs));
-}
-
-void PortJob::lost(const QString &reason)
-{
-    fail(QStringLiteral("port failed: ") + reason);
-}
-
-void PortJob::ask(const QString &frame)
-{
-    m_link.send(frames::fromHexText(frame));
-    m_sentAt.start();
-    m_link.expectReply(m_settings.timeoutMs);
-}
-
-QString PortJob::frameOf(commands::Command command, const commands::Inputs &inputs) const
-{
-    return commands::build(command, m_settings.checkMode, inputs).text.value_or(QString());
-}
-
-replies::Reply PortJob::decode(const QByteArray &bytes, const replies::AaContext &ctx) const
-{
-    return m_settings.checkMode == 0 ? replies::decodeAa(bytes, ctx)
-                                     : replies::decodeModbus(bytes, m_link.lastSent());
-}
-
-QString PortJob::words(const replies::Reply &reply, const QByteArray &bytes) const
-{
-    const QString text = replies::describe(reply, m_settings.language, m_baudText);
-    return text.isEmpty() ? frames::toHexText(bytes) : text;
+    status(QStringLiteral("stopped (%1)").arg(why));
+    finish(kExitStopped);
 }
 
 void PortJob::status(const QString &text) const
@@ -123,7 +87,7 @@ void PortJob::status(const QString &text) const
 void PortJob::fail(const QString &reason)
 {
     status(reason);
-    finish(1);
+    finish(kExitFailed);
 }
 
 void PortJob::finish(int exitCode)
@@ -132,13 +96,80 @@ void PortJob::finish(int exitCode)
         return;
     m_finished = true;
     m_exitCode = qMax(m_exitCode, exitCode);
-    m_link.close();
+    closePort();
     emit finished();
+}
+
+LinkJob::LinkJob(const QString &port, const Settings &settings, Output *output)
+    : PortJob(port, settings, output)
+{
+    connect(&m_link, &io::Link::replyReceived, this, [this](const QByteArray &bytes) {
+        if (!isFinished())
+            reply(bytes);
+    });
+    connect(&m_link, &io::Link::noReply, this, [this] {
+        if (!isFinished())
+            noReply();
+    });
+    connect(&m_link, &io::Link::lost, this, [this](const QString &reason) {
+        if (!isFinished())
+            lost(reason);
+    });
+}
+
+void LinkJob::start()
+{
+    QString error;
+    if (!m_link.open(m_port, m_settings.baud, m_settings.checkMode, &error)) {
+        // A bare name is looked for where the system keeps its devices; say where.
+        const QString location = io::ports::systemLocation(m_port);
+        fail(QStringLiteral("cannot open%1: %2")
+                 .arg(location == m_port ? QString() : QStringLiteral(" ") + location, error));
+        return;
+    }
+    begin();
+}
+
+void LinkJob::noReply()
+{
+    fail(QStringLiteral("no reply within %1 ms").arg(m_settings.timeoutMs));
+}
+
+void LinkJob::lost(const QString &reason)
+{
+    fail(QStringLiteral("port failed: ") + reason);
+}
+
+void LinkJob::ask(const QString &frame)
+{
+    m_link.send(core::frames::fromHexText(frame));
+    m_sentAt.start();
+    m_link.expectReply(m_settings.timeoutMs);
+}
+
+QString LinkJob::frameOf(
+    core::commands::Command command, const core::commands::Inputs &inputs) const
+{
+    return core::commands::build(command, m_settings.checkMode, inputs).text.value_or(QString());
+}
+
+core::replies::Reply LinkJob::decode(
+    const QByteArray &bytes, const core::replies::AaContext &ctx) const
+{
+    return m_settings.checkMode == core::CheckMode::Sum8
+        ? core::replies::decodeAa(bytes, ctx)
+        : core::replies::decodeModbus(bytes, m_link.lastSent());
+}
+
+QString LinkJob::words(const core::replies::Reply &reply, const QByteArray &bytes) const
+{
+    const QString text = core::replies::describe(reply, m_settings.language, m_baudText);
+    return text.isEmpty() ? core::frames::toHexText(bytes) : text;
 }
 
 QueryJob::QueryJob(const QString &port, const Settings &settings, Output *output,
     const QList<Query> &queries, const QString &baudText)
-    : PortJob(port, settings, output)
+    : LinkJob(port, settings, output)
     , m_queries(queries)
 {
     m_baudText = baudText;
@@ -162,18 +193,19 @@ void QueryJob::reply(const QByteArray &bytes)
 {
     const Query &query = m_queries[m_index];
     if (!query.raw
-        && replies::routeReply(bytes, m_settings.checkMode) == replies::Route::TooShort) {
+        && core::replies::routeReply(bytes, m_settings.checkMode)
+            == core::replies::Route::TooShort) {
         m_link.expectReply(m_settings.timeoutMs);
         return;
     }
-    replies::AaContext ctx;
+    core::replies::AaContext ctx;
     ctx.addressSearchRunning = query.addressProbe;
     ctx.lastProbedAddress = m_settings.address;
-    const replies::Reply decoded = decode(bytes, ctx);
-    m_output->line(m_port, query.raw ? frames::toHexText(bytes) : words(decoded, bytes));
+    const core::replies::Reply decoded = decode(bytes, ctx);
+    m_output->line(m_port, query.raw ? core::frames::toHexText(bytes) : words(decoded, bytes));
     if (decoded.isError()) {
         status(QStringLiteral("error reply: ") + words(decoded, bytes));
-        // The other queries still run; the exit code remembers the error.
+        // The other queries still run; the exit status remembers the error.
         markError();
     }
     next();
@@ -181,7 +213,7 @@ void QueryJob::reply(const QByteArray &bytes)
 
 MeasureJob::MeasureJob(const QString &port, const Settings &settings, Output *output, int count,
     double seconds, bool setSpeed)
-    : PortJob(port, settings, output)
+    : LinkJob(port, settings, output)
     , m_count(count)
     , m_seconds(seconds)
     , m_setSpeed(setSpeed)
@@ -189,22 +221,22 @@ MeasureJob::MeasureJob(const QString &port, const Settings &settings, Output *ou
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         if (m_phase == Phase::Running)
-            stop();
+            sendStop();
     });
 }
 
 bool MeasureJob::continuous() const
 {
     // Modbus modules measure one at a time: a timed run asks for one result after the other.
-    return m_count == 0 && m_settings.checkMode == 0;
+    return m_count == 0 && m_settings.checkMode == core::CheckMode::Sum8;
 }
 
 void MeasureJob::begin()
 {
     m_started.start();
-    if (m_setSpeed && m_settings.checkMode == 1) {
+    if (m_setSpeed && m_settings.checkMode == core::CheckMode::Crc) {
         m_phase = Phase::Speed;
-        ask(frameOf(commands::Command::MeasureMode, m_settings.inputs()));
+        ask(frameOf(core::commands::Command::MeasureMode, m_settings.inputs()));
         return;
     }
     startMeasuring();
@@ -221,24 +253,24 @@ void MeasureJob::startMeasuring()
     }
     m_phase = Phase::Running;
     status(QStringLiteral("measuring; Ctrl+C ends the run"));
-    ask(frameOf(commands::Command::ContinuousStart, m_settings.inputs()));
+    ask(frameOf(core::commands::Command::ContinuousStart, m_settings.inputs()));
 }
 
 void MeasureJob::measureOnce()
 {
     const bool done = m_count > 0 ? m_asked >= m_count : m_seconds > 0 && !m_deadline.isActive();
-    if (done) {
+    if (done || m_stopped) {
         end(0);
         return;
     }
     ++m_asked;
-    ask(frameOf(commands::Command::MeasureOnce, m_settings.inputs()));
+    ask(frameOf(core::commands::Command::MeasureOnce, m_settings.inputs()));
 }
 
-void MeasureJob::stop()
+void MeasureJob::sendStop()
 {
     m_phase = Phase::Draining;
-    m_link.send(frames::fromHexText(commands::stopByte()));
+    m_link.send(core::frames::fromHexText(core::commands::stopByte()));
     m_link.expectReply(kDrainMs);
 }
 
@@ -253,50 +285,74 @@ void MeasureJob::end(int exitCode)
     status(text);
     if (m_stats.count() > 0)
         m_output->summary(m_port, m_stats.summary());
+    // A run without an end is meant to be stopped; any other run stopped early is cut short.
+    if (m_stopped && !openEnded())
+        exitCode = qMax(exitCode, int(kExitStopped));
     finish(qMax(exitCode, m_errors > 0 ? 1 : 0));
 }
 
-void MeasureJob::interrupt()
+void MeasureJob::stop(const QString &why)
 {
-    if (m_phase == Phase::Running)
-        stop();
-    else if (m_phase != Phase::Draining && m_phase != Phase::Done)
+    if (m_stopped || m_phase == Phase::Done)
+        return;
+    m_stopped = true;
+    status(QStringLiteral("stopping (%1)").arg(why));
+    switch (m_phase) {
+    case Phase::Running:
+        sendStop();
+        break;
+    case Phase::Single:
+        // The exchange under way ends the run: its reply is still taken.
+        break;
+    case Phase::Draining:
+        // Stopped twice: what is on the line is not waited for any longer.
         end(0);
+        break;
+    default:
+        end(0);
+    }
+}
+
+void MeasureJob::record(const core::replies::Reply &decoded, const QByteArray &bytes)
+{
+    const Now now = Now::read();
+    const QTime local = now.localTime();
+    const qint32 measuringMs = m_phase == Phase::Single ? qint32(m_sentAt.elapsed()) : -1;
+    const core::Record record = core::recordOf(decoded, local.msecsSinceStartOfDay(),
+        m_settings.measureMode, m_settings.language, measuringMs);
+    const QString text = QString::number(m_replyNumber) + QStringLiteral("  [")
+        + core::frames::clockText(local) + QStringLiteral("] ") + words(decoded, bytes);
+    m_output->record(m_port, record, text, core::records::isoTime(now.utcMs, now.offsetS));
+    if (record.isError())
+        m_stats.addError(m_started.elapsed());
+    else
+        m_stats.add(record.value, m_started.elapsed());
+    ++m_records;
 }
 
 void MeasureJob::reply(const QByteArray &bytes)
 {
-    if (replies::routeReply(bytes, m_settings.checkMode) == replies::Route::TooShort) {
+    if (core::replies::routeReply(bytes, m_settings.checkMode) == core::replies::Route::TooShort) {
         m_link.expectReply(m_phase == Phase::Draining ? kDrainMs : m_settings.timeoutMs);
         return;
     }
-    const replies::Reply decoded = decode(bytes);
+    const core::replies::Reply decoded = decode(bytes);
     if (m_phase == Phase::Speed) {
         status(words(decoded, bytes));
         if (decoded.isError())
             end(1);
+        else if (m_stopped)
+            end(0);
         else
             startMeasuring();
         return;
     }
+    // An error reply answers a measurement in either protocol, so it is a record of the run
+    // and one of its errors.
     if (decoded.isError())
         ++m_errors;
-    if (decoded.isMeasurement()) {
-        const QTime now = localNow();
-        const qint32 measuringMs = m_phase == Phase::Single ? qint32(m_sentAt.elapsed()) : -1;
-        const core::Record record = core::recordOf(decoded, now.msecsSinceStartOfDay(),
-            m_settings.measureMode, m_settings.language, measuringMs);
-        const QString text = QString::number(m_replyNumber) + QStringLiteral("  [")
-            + frames::clockText(now) + QStringLiteral("] ") + words(decoded, bytes);
-        m_output->record(m_port, record, text);
-        if (record.isError())
-            m_stats.addError(m_started.elapsed());
-        else
-            m_stats.add(record.value, m_started.elapsed());
-        ++m_records;
-    } else if (decoded.isError()) {
-        status(QStringLiteral("error reply: ") + words(decoded, bytes));
-    }
+    if (decoded.isMeasurement() || decoded.isError())
+        record(decoded, bytes);
     ++m_replyNumber;
     switch (m_phase) {
     case Phase::Single:
@@ -323,7 +379,7 @@ void MeasureJob::noReply()
     status(QStringLiteral("no reply within %1 ms").arg(m_settings.timeoutMs));
     if (m_phase == Phase::Running) {
         markError();
-        stop();
+        sendStop();
         return;
     }
     end(1);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/commands.h"
+#include "core/protocol.h"
 #include "core/replies.h"
 #include "core/runstats.h"
 #include "io/link.h"
@@ -19,20 +20,19 @@ class Output;
 /** What every command reads from the command line. */
 struct Settings
 {
-    int checkMode = 0; ///< 0: 0xAA frames, 1: Modbus RTU with CRC
+    core::CheckMode checkMode = core::CheckMode::Sum8;
     int address = 0; ///< the module's address in the frames of checkMode
     int baud = 9600;
-    int language = 1; ///< 0 Chinese, 1 English
+    core::Language language = core::Language::English;
     int timeoutMs = 1000; ///< longest wait for a reply
     int measureMode = 0; ///< 0 auto, 1 slow, 2 fast
 
-    commands::Inputs inputs() const;
+    core::commands::Inputs inputs() const;
 };
 
 /**
- * One port's share of a command, run in the event loop: opens the port, exchanges frames, and
- * finishes with an exit code (0 done, 1 no reply, an error reply or a port failure). A new command
- * is a new subclass: begin() sends the first frame, reply() takes each reply.
+ * One port's share of a command, run in the event loop, finishing with an exit status: 0 done,
+ * 1 no reply, an error reply or a port failure, 130 stopped before it did what was asked.
  */
 class PortJob : public QObject
 {
@@ -40,14 +40,45 @@ class PortJob : public QObject
 public:
     PortJob(const QString &port, const Settings &settings, Output *output);
 
-    virtual void start();
-    /** @brief Ctrl+C: the default ends at once with exit code 1. */
-    virtual void interrupt();
+    virtual void start() = 0;
+    /**
+     * @brief The program is asked to stop (a signal, or nobody reads its output any more). The
+     * default ends at once, cut short.
+     */
+    virtual void stop(const QString &why);
     int exitCode() const { return m_exitCode; }
     bool isFinished() const { return m_finished; }
 
 signals:
     void finished();
+
+protected:
+    void status(const QString &text) const;
+    void fail(const QString &reason);
+    /** @brief Exit status 1 at the end, however the job ends. */
+    void markError() { m_exitCode = qMax(m_exitCode, 1); }
+    void finish(int exitCode = 0);
+    virtual void closePort() { }
+
+    const QString m_port;
+    const Settings m_settings;
+    Output *const m_output;
+
+private:
+    int m_exitCode = 0;
+    bool m_finished = false;
+};
+
+/**
+ * A job that talks to its module through the serial worker: begin() sends the first frame,
+ * reply() takes each reply.
+ */
+class LinkJob : public PortJob
+{
+    Q_OBJECT
+public:
+    LinkJob(const QString &port, const Settings &settings, Output *output);
+    void start() override;
 
 protected:
     virtual void begin() = 0;
@@ -56,34 +87,24 @@ protected:
     virtual void noReply();
     /** @brief The line was lost; the default fails. */
     virtual void lost(const QString &reason);
+    void closePort() override { m_link.close(); }
 
     /** @brief Sends @p frame (hex text, no CRC) and waits for its reply. */
     void ask(const QString &frame);
     /** @brief The frame of @p command with these settings, or empty (the check mode lacks it). */
-    QString frameOf(commands::Command command, const commands::Inputs &inputs) const;
-    replies::Reply decode(const QByteArray &bytes, const replies::AaContext &ctx = {}) const;
+    QString frameOf(core::commands::Command command, const core::commands::Inputs &inputs) const;
+    core::replies::Reply decode(
+        const QByteArray &bytes, const core::replies::AaContext &ctx = {}) const;
     /** @brief The decoded words of @p reply, or its hex text when it has none. */
-    QString words(const replies::Reply &reply, const QByteArray &bytes) const;
-    void status(const QString &text) const;
-    void fail(const QString &reason);
-    /** @brief Exit code 1 at the end, however the job ends. */
-    void markError() { m_exitCode = 1; }
-    void finish(int exitCode = 0);
+    QString words(const core::replies::Reply &reply, const QByteArray &bytes) const;
 
-    const QString m_port;
-    const Settings m_settings;
-    Output *const m_output;
     io::Link m_link;
     QElapsedTimer m_sentAt; ///< when the frame asked last was handed over
     QString m_baudText; ///< the rate a set-baud-rate reply confirms
-
-private:
-    int m_exitCode = 0;
-    bool m_finished = false;
 };
 
 /** A list of frames sent one after the other, each reply shown as one decoded line. */
-class QueryJob : public PortJob
+class QueryJob : public LinkJob
 {
     Q_OBJECT
 public:
@@ -108,14 +129,14 @@ private:
 };
 
 /** Single measurements (a count, or for a time) or a continuous run, one record per result. */
-class MeasureJob : public PortJob
+class MeasureJob : public LinkJob
 {
     Q_OBJECT
 public:
-    /** @p count single measurements, or for @p seconds (0: until interrupted) when count is 0. */
+    /** @p count single measurements, or for @p seconds (0: until stopped) when count is 0. */
     MeasureJob(const QString &port, const Settings &settings, Output *output, int count,
         double seconds, bool setSpeed);
-    void interrupt() override;
+    void stop(const QString &why) override;
 
 protected:
     void begin() override;
@@ -125,15 +146,18 @@ protected:
 
 private:
     bool continuous() const;
+    bool openEnded() const { return m_count == 0 && m_seconds == 0; }
     void startMeasuring();
     void measureOnce();
-    void stop();
+    void sendStop();
     void end(int exitCode);
+    void record(const core::replies::Reply &decoded, const QByteArray &bytes);
 
     enum class Phase { Speed, Single, Running, Draining, Done } m_phase = Phase::Single;
     const int m_count;
     const double m_seconds;
     const bool m_setSpeed;
+    bool m_stopped = false; ///< asked to stop before the run was over
     int m_asked = 0;
     int m_records = 0;
     int m_errors = 0;

@@ -1,31 +1,51 @@
 // Where a command's results go: standard output as lines, and the --output file.
 #include "cli/output.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include "core/recordlines.h"
 #include "export/exporting.h"
 #include "export/save_file.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 
+#include <cerrno>
 #include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace cli {
 
 namespace {
 constexpr int kFlushMs = 1000;
+
+QString suffixOf(const QString &path)
+{
+    return QFileInfo(path).suffix();
+}
+
+bool takesAppend(const QString &path)
+{
+    return suffixOf(path) == QLatin1String("csv") || suffixOf(path) == QLatin1String("jsonl");
+}
+
+int exportLanguage(core::Language language)
+{
+    return int(language);
+}
 } // namespace
 
-Output::Output(Format format, const QStringList &ports, int language)
+Output::Output(Format format, const QStringList &ports, core::Language language)
     : m_format(format)
     , m_manyPorts(ports.size() > 1)
     , m_ports(ports)
     , m_language(language)
 {
     if (m_format == Format::Csv)
-        write(records::csvHeader());
+        write(core::records::csvHeader());
     m_flushTimer.setInterval(kFlushMs);
     connect(&m_flushTimer, &QTimer::timeout, this, [this] { flushFiles(); });
 }
@@ -35,24 +55,75 @@ Output::~Output()
     close(nullptr);
 }
 
+QString Output::portTag(const QString &port)
+{
+    QString tag = port;
+    if (tag.startsWith(QLatin1String("/dev/")))
+        tag = tag.mid(5);
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._]+"));
+    tag.replace(unsafe, QStringLiteral("-"));
+    while (tag.startsWith(QLatin1Char('-')))
+        tag.remove(0, 1);
+    return tag;
+}
+
 QMap<QString, QString> Output::fileNames(const QString &path, const QStringList &ports)
 {
     QMap<QString, QString> names;
     const QFileInfo info(path);
-    const bool perPort = ports.size() > 1 && info.suffix() != QLatin1String("csv");
+    const bool perPort = ports.size() > 1 && !takesAppend(path);
     for (const QString &port : ports) {
         // run.txt for ports /dev/ttyUSB0 and /dev/ttyUSB1: run-ttyUSB0.txt, run-ttyUSB1.txt.
         names[port] = !perPort ? path
                                : info.path() + QLatin1Char('/') + info.completeBaseName()
-                + QLatin1Char('-') + QFileInfo(port).fileName() + QLatin1Char('.') + info.suffix();
+                + QLatin1Char('-') + portTag(port) + QLatin1Char('.') + info.suffix();
     }
     return names;
 }
 
-bool Output::openFile(const QString &path, QString *error)
+QString Output::check(const QString &path, const QStringList &ports, Existing existing)
 {
-    const QString suffix = QFileInfo(path).suffix();
+    const QString suffix = suffixOf(path);
+    if (!QStringList({ "csv", "jsonl", "txt", "xlsx" }).contains(suffix))
+        return QStringLiteral("--output wants a .csv, .jsonl, .txt or .xlsx file, not \"%1\"")
+            .arg(path);
+    if (existing == Existing::Append && !takesAppend(path))
+        return QStringLiteral("--append continues a .csv or .jsonl file, not \"%1\"").arg(path);
+    const QMap<QString, QString> names = fileNames(path, ports);
+    QStringList seen;
+    for (const QString &name : names) {
+        if (seen.contains(name, Qt::CaseInsensitive) && names.size() > 1 && !takesAppend(path))
+            return QStringLiteral("two ports would write the same file %1; name the ports "
+                                  "differently or write a .csv or .jsonl file")
+                .arg(name);
+        seen << name;
+        const QFileInfo info(name);
+        if (!info.exists())
+            continue;
+        if (info.isDir())
+            return QStringLiteral("%1 is a folder").arg(name);
+        if (existing == Existing::Refuse)
+            return QStringLiteral("%1 exists; --force overwrites it%2")
+                .arg(name,
+                    takesAppend(path) ? QStringLiteral(", --append continues it") : QString());
+        if (existing == Existing::Append && suffixOf(path) == QLatin1String("csv")
+            && info.size() > 0) {
+            QFile f(name);
+            const QByteArray first = f.open(QIODevice::ReadOnly) ? f.readLine() : QByteArray();
+            if (QString::fromUtf8(first) != core::records::csvHeader())
+                return QStringLiteral("%1 does not start with the header of these records, so "
+                                      "it is not continued")
+                    .arg(name);
+        }
+    }
+    return {};
+}
+
+bool Output::openFile(const QString &path, Existing existing, QString *error)
+{
+    const QString suffix = suffixOf(path);
     m_kind = suffix == QLatin1String("csv") ? FileKind::Csv
+        : suffix == QLatin1String("jsonl")  ? FileKind::Jsonl
         : suffix == QLatin1String("txt")    ? FileKind::Text
                                             : FileKind::Workbook;
     const QMap<QString, QString> names = fileNames(path, m_ports);
@@ -60,18 +131,32 @@ bool Output::openFile(const QString &path, QString *error)
         m_workbooks = names;
         return true;
     }
+    const bool shared = m_kind == FileKind::Csv || m_kind == FileKind::Jsonl;
     for (const QString &port : m_ports) {
-        const QString key = m_kind == FileKind::Csv ? QString() : port;
+        const QString key = shared ? QString() : port;
         if (m_files.contains(key))
             continue;
         auto file = std::make_shared<QFile>(names[port]);
-        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        const bool append = existing == Existing::Append && file->exists() && file->size() > 0;
+        // A file that appeared since the check is not overwritten unless asked.
+        const QIODevice::OpenMode mode = append ? QIODevice::Append
+            : existing == Existing::Refuse      ? QIODevice::WriteOnly | QIODevice::NewOnly
+                                                : QIODevice::WriteOnly | QIODevice::Truncate;
+        if (!file->open(mode)) {
             *error = file->fileName() + QStringLiteral(": ") + file->errorString();
             return false;
         }
-        file->write((m_kind == FileKind::Csv ? records::csvHeader()
-                                             : exporting::textHeader(m_language, m_date))
-                        .toUtf8());
+        if (append) {
+            // A run killed mid-line leaves a partial last line; the new records start afresh.
+            QFile reader(file->fileName());
+            if (reader.open(QIODevice::ReadOnly) && reader.seek(reader.size() - 1)
+                && reader.read(1) != "\n")
+                file->write("\n");
+        } else if (m_kind == FileKind::Csv) {
+            file->write(core::records::csvHeader().toUtf8());
+        } else if (m_kind == FileKind::Text) {
+            file->write(exporting::textHeader(exportLanguage(m_language), m_date).toUtf8());
+        }
         m_files[key] = file;
     }
     m_flushTimer.start();
@@ -83,7 +168,12 @@ bool Output::close(QString *error)
     m_flushTimer.stop();
     bool ok = true;
     for (const auto &file : std::as_const(m_files)) {
-        if (!file->flush() && error) {
+        bool written = file->flush();
+#ifdef Q_OS_UNIX
+        // The run is reported complete only once it is on the disk.
+        written = written && ::fsync(file->handle()) == 0;
+#endif
+        if (!written && error) {
             *error = file->fileName() + QStringLiteral(": ") + file->errorString();
             ok = false;
         }
@@ -96,11 +186,11 @@ bool Output::close(QString *error)
         bool failed = true;
         connect(&writer, &save_file::sig_tongzhi_close_file,
             [&failed](int outcome) { failed = outcome != save_file::kSaveDone; });
+        writer.setStats(m_stats.value(it.key()));
         writer.slot_save_data(exporting::workbookBaseName(it.value()), save_file::kWriteRequest,
-            m_rows.value(it.key()), m_language);
-        if (failed && error) {
+            m_rows.value(it.key()), exportLanguage(m_language));
+        if (failed && error)
             *error = it.value() + QStringLiteral(": ") + writer.error_text;
-        }
         ok = ok && !failed;
     }
     m_workbooks.clear();
@@ -113,24 +203,28 @@ void Output::line(const QString &port, const QString &text)
     write((m_manyPorts ? port + QLatin1Char('\t') : QString()) + text + QLatin1Char('\n'));
 }
 
-void Output::record(const QString &port, const core::Record &record, const QString &text)
+void Output::record(
+    const QString &port, const core::Record &record, const QString &text, const QString &time)
 {
     switch (m_format) {
     case Format::Text:
         line(port, text);
         break;
     case Format::Csv:
-        write(records::csvLine(port, record));
+        write(core::records::csvLine(port, time, record));
         break;
     case Format::Jsonl:
-        write(records::jsonLine(port, record));
+        write(core::records::jsonLine(port, time, record));
         break;
     }
     switch (m_kind) {
     case FileKind::None:
         break;
     case FileKind::Csv:
-        m_files.first()->write(records::csvLine(port, record).toUtf8());
+        m_files.first()->write(core::records::csvLine(port, time, record).toUtf8());
+        break;
+    case FileKind::Jsonl:
+        m_files.first()->write(core::records::jsonLine(port, time, record).toUtf8());
         break;
     case FileKind::Text:
         m_files[port]->write(exporting::textLine(core::recordTexts(record)).toUtf8());
@@ -141,8 +235,26 @@ void Output::record(const QString &port, const core::Record &record, const QStri
     }
 }
 
+void Output::found(const QString &port, const core::scan::Target &module)
+{
+    if (m_format == Format::Jsonl) {
+        const QJsonObject o { { "port", port }, { "baud", module.baud },
+            { "check", core::checkModeWord(module.checkMode) }, { "address", module.address } };
+        write(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + '\n');
+        return;
+    }
+    write(QStringLiteral("%1\t%2\t%3\t%4\n")
+              .arg(port)
+              .arg(module.baud)
+              .arg(core::checkModeWord(module.checkMode))
+              .arg(module.address));
+}
+
 void Output::summary(const QString &port, const core::RunStats::Summary &summary)
 {
+    const QList<QList<QString>> table = core::statsTable(summary, m_language);
+    if (m_workbooks.contains(port))
+        m_stats[port] = table;
     if (m_format == Format::Jsonl) {
         auto figures = [](const core::RunStats::Figures &f) {
             QJsonObject o { { "count", f.count }, { "errors", f.errors },
@@ -162,7 +274,7 @@ void Output::summary(const QString &port, const core::RunStats::Summary &summary
         return;
     }
     flushOut(); // the records first, then their summary
-    for (const QList<QString> &row : core::statsTable(summary, m_language))
+    for (const QList<QString> &row : table)
         std::fprintf(stderr, "%s\n",
             qPrintable(QStringLiteral("%1: %2 %3 %4")
                            .arg(port, row.value(0).leftJustified(20),
@@ -171,6 +283,8 @@ void Output::summary(const QString &port, const core::RunStats::Summary &summary
 
 void Output::write(const QString &text)
 {
+    if (m_closed)
+        return;
     m_pending += text.toUtf8();
     // A reader at the other end of a pipe sees each line as it arrives, yet the replies of one
     // pass of the event loop go out in one write.
@@ -183,9 +297,18 @@ void Output::write(const QString &text)
 void Output::flushOut()
 {
     m_flushQueued = false;
-    std::fwrite(m_pending.constData(), 1, size_t(m_pending.size()), stdout);
-    std::fflush(stdout);
+    if (m_closed || m_pending.isEmpty())
+        return;
+    const size_t written = std::fwrite(m_pending.constData(), 1, size_t(m_pending.size()), stdout);
+    const bool ok = written == size_t(m_pending.size()) && std::fflush(stdout) == 0;
     m_pending.clear();
+    if (ok)
+        return;
+    // The reader is gone (a closed pipe, a hung-up terminal): nothing more can reach it, and the
+    // run ends in an orderly way instead of dying on the next write.
+    m_closed = true;
+    if (m_onClosed)
+        QTimer::singleShot(0, this, m_onClosed);
 }
 
 void Output::flushFiles()

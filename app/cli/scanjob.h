@@ -9,29 +9,26 @@
 namespace cli {
 
 /**
- * Tries the targets on its port with a PortScanner (the serial worker is not used: the scanner
- * changes speed between probes). Each module found is one line on standard output,
- * PORT BAUD CHECK ADDRESS; exit code 1 when none answers.
+ * Tries the targets on its port with a PortScanner (not the serial worker: the scanner changes
+ * speed between probes). Each module found is one line on standard output; exit status 1 when
+ * none answers.
  */
 class ScanJob : public PortJob
 {
     Q_OBJECT
 public:
     ScanJob(const QString &port, const Settings &settings, Output *output,
-        const QList<scan::Target> &targets, bool all, int answerMs);
+        const QList<core::scan::Target> &targets, bool all, int answerMs);
     void start() override;
-    void interrupt() override;
-
-protected:
-    void begin() override { }
-    void reply(const QByteArray &) override { }
+    void stop(const QString &why) override;
 
 private:
     PortScanner m_scanner;
-    QList<scan::Target> m_targets;
+    QList<core::scan::Target> m_targets;
     bool m_all;
     int m_answerMs;
-    scan::Target m_group { -1, -1, -1 }; ///< the speed and protocol being tried
+    QString m_stopReason; ///< why the scan was stopped early, if it was
+    core::scan::Target m_group { -1, core::CheckMode::Sum8, -1 }; ///< speed and protocol tried
 };
 
 } // namespace cli

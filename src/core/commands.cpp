@@ -3,7 +3,9 @@
 
 #include "core/frames.h"
 
-namespace commands {
+namespace core::commands {
+
+using namespace protocol;
 
 namespace {
 Built send(const QString &text)
@@ -16,6 +18,11 @@ Built refuse(Warning warning)
     return Built { std::nullopt, warning };
 }
 
+QString word(int value)
+{
+    return hexByte(value >> 8) + QLatin1Char(' ') + hexByte(value);
+}
+
 // The checksum covers everything after the header, so it is taken from the
 // finished text rather than tracked field by field.
 QString withChecksum(const QString &text)
@@ -23,91 +30,128 @@ QString withChecksum(const QString &text)
     return text + QLatin1Char(' ') + hexByte(aaChecksum(text));
 }
 
-// An address above 127 would spill into the read flag and reach another
-// module, so such a frame is refused rather than sent.
-Built aaRead(int address, const char *reg)
+// An address outside the protocol's range would reach no module, or (above 127 in a 0xAA frame)
+// spill into the read flag and reach another one, so such a frame is refused rather than sent.
+bool usable(int address, CheckMode mode)
 {
-    if (!aaAddressUsable(address))
+    return addressRange(mode).contains(address);
+}
+
+QString aaHead(int addressByte, AaRegister reg)
+{
+    return QStringLiteral("AA ") + hexByte(addressByte) + QLatin1Char(' ') + word(int(reg));
+}
+
+Built aaRead(int address, AaRegister reg)
+{
+    if (!usable(address, CheckMode::Sum8))
         return refuse(Warning::AddressOutOfRange);
-    return send(withChecksum(
-        QStringLiteral("AA ") + hexByte(address + 0x80) + QLatin1Char(' ') + QLatin1String(reg)));
+    return send(withChecksum(aaHead(address + kAaReadFlag, reg)));
 }
 
 // Writes and actions always carry one 16-bit word.
-Built aaWrite(int address, const char *reg, const QString &value)
+Built aaWrite(int address, AaRegister reg, int value)
 {
-    if (!aaAddressUsable(address))
+    if (!usable(address, CheckMode::Sum8))
         return refuse(Warning::AddressOutOfRange);
-    return send(withChecksum(QStringLiteral("AA ") + hexByte(address) + QLatin1Char(' ')
-        + QLatin1String(reg) + QStringLiteral(" 00 01 ") + value));
+    return send(withChecksum(aaHead(address, reg) + QStringLiteral(" 00 01 ") + word(value)));
 }
 
-Built modbus(int address, const char *tail)
+// Address, function and two 16-bit fields: register or coil, then a count or a value.
+Built modbus(int address, Function function, int first, int second)
 {
-    return send(hexByte(address) + QLatin1Char(' ') + QLatin1String(tail));
+    if (!usable(address, CheckMode::Crc))
+        return refuse(Warning::AddressOutOfRange);
+    return send(hexByte(address) + QLatin1Char(' ') + hexByte(int(function)) + QLatin1Char(' ')
+        + word(first) + QLatin1Char(' ') + word(second));
 }
 
-QString word(int value)
+Built readInput(int address, InputRegister reg, int count = 1)
 {
-    return hexByte(value >> 8) + QLatin1Char(' ') + hexByte(value);
+    return modbus(address, Function::ReadInputRegisters, int(reg), count);
+}
+
+Built readHolding(int address, HoldingRegister reg)
+{
+    return modbus(address, Function::ReadHoldingRegisters, int(reg), 1);
+}
+
+Built writeHolding(int address, HoldingRegister reg, int value)
+{
+    return modbus(address, Function::WriteSingleRegister, int(reg), value);
+}
+
+Built laser(const Inputs &in, CheckMode mode, bool on)
+{
+    if (mode == CheckMode::Sum8)
+        return aaWrite(in.address, AaRegister::Laser, on ? 1 : 0);
+    return modbus(in.modbusAddress, Function::WriteSingleCoil, 0, on ? 0xFF00 : 0);
 }
 } // namespace
 
-Built build(Command command, int checkMode, const Inputs &in)
+Built build(Command command, CheckMode mode, const Inputs &in)
 {
-    // Any other index of the check-mode box matches neither branch: nothing goes out.
-    if (checkMode != 0 && checkMode != 1)
-        return {};
-    const bool aa = checkMode == 0;
+    const bool aa = mode == CheckMode::Sum8;
+    const int m = in.modbusAddress;
     switch (command) {
     case Command::ReadVoltage:
-        return aa ? aaRead(in.address, "00 06") : modbus(in.modbusAddress, "04 00 01 00 01");
+        return aa ? aaRead(in.address, AaRegister::Voltage) : readInput(m, InputRegister::Voltage);
     case Command::ReadStatus:
-        return aa ? aaRead(in.address, "00 00") : refuse(Warning::StatusNotAvailable);
+        return aa ? aaRead(in.address, AaRegister::Status) : refuse(Warning::StatusNotAvailable);
     case Command::ReadHardwareVersion:
-        return aa ? aaRead(in.address, "00 0A") : modbus(in.modbusAddress, "04 00 03 00 01");
+        return aa ? aaRead(in.address, AaRegister::HardwareVersion)
+                  : readInput(m, InputRegister::HardwareVersion);
     case Command::ReadSoftwareVersion:
-        return aa ? aaRead(in.address, "00 0C") : modbus(in.modbusAddress, "04 00 02 00 01");
+        return aa ? aaRead(in.address, AaRegister::SoftwareVersion)
+                  : readInput(m, InputRegister::SoftwareVersion);
     case Command::ReadSerialNumber:
-        return aa ? aaRead(in.address, "00 0E") : modbus(in.modbusAddress, "04 00 07 00 02");
+        return aa ? aaRead(in.address, AaRegister::SerialNumber)
+                  : readInput(m, InputRegister::SerialNumber, 2);
     case Command::ReadTemperature:
-        return aa ? aaRead(in.address, "00 08") : modbus(in.modbusAddress, "04 00 06 00 01");
+        return aa ? aaRead(in.address, AaRegister::Temperature)
+                  : readInput(m, InputRegister::Temperature);
     case Command::ReadOffset:
-        return aa ? aaRead(in.address, "00 12") : modbus(in.modbusAddress, "03 00 01 00 01");
+        return aa ? aaRead(in.address, AaRegister::Offset)
+                  : readHolding(m, HoldingRegister::Offset);
     case Command::ReadAngle:
-        return aa ? refuse(Warning::AngleNotAvailable) : modbus(in.modbusAddress, "04 00 05 00 02");
+        return aa ? refuse(Warning::AngleNotAvailable) : readInput(m, InputRegister::Angle, 2);
     case Command::ReadAddress:
-        return aa ? aaRead(in.address, "00 00") : modbus(in.modbusAddress, "03 00 00 00 01");
+        return aa ? aaRead(in.address, AaRegister::Status)
+                  : readHolding(m, HoldingRegister::Address);
     case Command::LaserOn:
-        return aa ? aaWrite(in.address, "01 BE", word(1))
-                  : modbus(in.modbusAddress, "05 00 00 FF 00");
+        return laser(in, mode, true);
     case Command::LaserOff:
-        return aa ? aaWrite(in.address, "01 BE", word(0))
-                  : modbus(in.modbusAddress, "05 00 00 00 00");
+        return laser(in, mode, false);
     case Command::SetOffset:
-        // The Modbus offset write always goes to address 1, whatever the address field says.
-        return aa ? aaWrite(in.address, "00 12", offsetText(in.offset))
-                  : send(QStringLiteral("01 06 00 01 ") + offsetText(in.offset));
+        return aa ? aaWrite(in.address, AaRegister::Offset, in.offset & 0xFFFF)
+                  : writeHolding(m, HoldingRegister::Offset, in.offset & 0xFFFF);
     case Command::SetAddress:
-        if (aa && !aaAddressUsable(in.newAddress))
+        if (!usable(in.newAddress, mode))
             return refuse(Warning::AddressOutOfRange);
-        return aa
-            ? aaWrite(in.oldAddress, "00 10", word(in.newAddress))
-            : send(hexByte(in.oldAddress) + QStringLiteral(" 06 00 00 ") + word(in.newAddress));
+        // The frame goes to the old address typed, not to the address field's.
+        return aa ? aaWrite(in.oldAddress, AaRegister::Address, in.newAddress)
+                  : writeHolding(in.oldAddress, HoldingRegister::Address, in.newAddress);
     case Command::SetBaudRate:
-        return aa ? aaWrite(in.address, "00 14", word(in.baudCode))
-                  : send(modbusBaudRateText(in.modbusAddress, in.baudCode));
+        if (aa)
+            return aaWrite(in.address, AaRegister::BaudRate, in.baudCode);
+        if (!usable(m, mode))
+            return refuse(Warning::AddressOutOfRange);
+        return send(modbusBaudRateText(m, in.baudCode));
     case Command::MeasureOnce:
-        return aa ? aaWrite(in.address, "00 20", word(in.measureMode))
-                  : modbus(in.modbusAddress, "04 00 04 00 03");
+        return aa ? aaWrite(in.address, AaRegister::Measure, in.measureMode)
+                  : readInput(m, InputRegister::Measurement, 3);
     case Command::ContinuousStart:
-        return aa ? aaWrite(in.address, "00 20", word(in.measureMode + 4))
+        return aa ? aaWrite(in.address, AaRegister::Measure, in.measureMode + 4)
                   : refuse(Warning::ContinuousNotAvailable);
     case Command::ContinuousStop:
         return aa ? send(stopByte()) : refuse(Warning::ContinuousNotAvailable);
     case Command::MeasureMode:
-        // In check mode 0 the speed travels inside every measurement frame instead.
-        return aa ? Built {} : send(measureModeFrame(in.modbusAddress, in.measureMode));
+        // With 0xAA frames the speed travels inside every measurement frame instead.
+        if (aa)
+            return {};
+        if (!usable(m, mode))
+            return refuse(Warning::AddressOutOfRange);
+        return send(measureModeFrame(m, in.measureMode));
     }
     return {};
 }
@@ -159,17 +203,12 @@ std::optional<int> addressField(const QString &text)
     return decimalField(text, 0, 255);
 }
 
-Warning fieldWarning(Command command, int checkMode, const FieldTexts &fields)
+Warning fieldWarning(Command command, CheckMode checkMode, const FieldTexts &fields)
 {
-    if (checkMode != 0 && checkMode != 1)
-        return Warning::None;
     switch (command) {
     case Command::SetOffset:
         if (!offsetField(fields.offset))
             return Warning::OffsetInvalid;
-        // The Modbus offset write always goes to address 1.
-        if (checkMode == 1)
-            return Warning::None;
         break;
     case Command::SetAddress:
         return addressField(fields.oldAddress) && addressField(fields.newAddress)
@@ -178,7 +217,7 @@ Warning fieldWarning(Command command, int checkMode, const FieldTexts &fields)
     case Command::ContinuousStop:
         return Warning::None;
     case Command::MeasureMode:
-        if (checkMode == 0)
+        if (checkMode == CheckMode::Sum8)
             return Warning::None; // nothing is sent
         break;
     default:
@@ -195,7 +234,7 @@ QString hexByte(int value)
 int aaChecksum(const QString &frameText)
 {
     const QByteArray bytes = frames::fromHexText(frameText);
-    return bytes.isEmpty() ? 0 : frames::sum8(bytes.constData() + 1, bytes.size() - 1);
+    return bytes.isEmpty() ? 0 : sum8(bytes.constData() + 1, bytes.size() - 1);
 }
 
 QString offsetText(int offset)
@@ -205,27 +244,26 @@ QString offsetText(int offset)
 
 QString addressProbe(int address)
 {
-    return withChecksum(QStringLiteral("AA ") + hexByte(address + 0x80) + QStringLiteral(" 00 00"));
+    return withChecksum(aaHead(address + kAaReadFlag, AaRegister::Status));
 }
 
 QString stopByte()
 {
-    return QStringLiteral("58");
+    return hexByte(kAaStopByte);
 }
 
 QString measureModeFrame(int modbusAddress, int mode)
 {
-    return hexByte(modbusAddress) + QStringLiteral(" 01 06 00 02 ") + hexByte(mode);
+    // Not a coil read although it carries function 0x01: six bytes, the mode last.
+    return hexByte(modbusAddress) + QLatin1Char(' ') + hexByte(int(Function::ReadCoils))
+        + QStringLiteral(" 06 00 02 ") + hexByte(mode);
 }
 
 QString modbusBaudRateText(int modbusAddress, int code)
 {
-    return hexByte(modbusAddress) + QStringLiteral(" 06 00 03 00") + QString::number(code);
+    return hexByte(modbusAddress) + QLatin1Char(' ') + hexByte(int(Function::WriteSingleRegister))
+        + QLatin1Char(' ') + word(int(HoldingRegister::BaudRate)) + QStringLiteral(" 00")
+        + QString::number(code);
 }
 
-bool aaAddressUsable(int address)
-{
-    return address >= 0 && address <= 127;
-}
-
-} // namespace commands
+} // namespace core::commands

@@ -1,19 +1,14 @@
 // Command frames the window sends to a module, built as hex text for both check modes.
 #pragma once
 
+#include "core/protocol.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 
-namespace commands {
-
-/**
- * Line speeds a module knows; the index is the code a set-baud-rate frame carries, and 0 at index
- * 0 stands for "none chosen". The window's baud-rate lists show them in this order.
- */
-inline constexpr int kBaudRates[] = { 0, 2400, 4800, 9600, 19200, 38400, 57600, 115200 };
-inline constexpr int kBaudRateCount = int(sizeof kBaudRates / sizeof kBaudRates[0]);
+namespace core::commands {
 
 /** One button (or radio group) action; the frame it sends depends on the check mode. */
 enum class Command {
@@ -43,7 +38,7 @@ enum class Warning {
     StatusNotAvailable, ///< read status in check mode 1
     ContinuousNotAvailable, ///< continuous measurement in check mode 1
     AngleNotAvailable, ///< read tilt angle in check mode 0
-    AddressOutOfRange, ///< a 0xAA frame would carry an address above 127 (or negative)
+    AddressOutOfRange, ///< the frame would carry an address its protocol has no module at
     OffsetInvalid, ///< the offset field holds no number that 16 bits carry
     AddressInvalid, ///< an address field is empty or holds no address
 };
@@ -68,12 +63,12 @@ struct Built
 };
 
 /**
- * @brief The hex text of @p command in @p checkMode (0: 0xAA frame, 1: Modbus
- * without its CRC, which the serial worker appends). A command the check mode
- * lacks, or a 0xAA frame whose address is not usable, gives no text and a
- * warning; MeasureMode in check mode 0 and any other check mode give neither.
+ * @brief The hex text of @p command in @p checkMode (a 0xAA frame, or Modbus without its CRC,
+ * which the serial worker appends). A command the check mode lacks, or a frame to an address
+ * outside the protocol's range, gives no text and a warning; MeasureMode with 0xAA frames gives
+ * neither.
  */
-Built build(Command command, int checkMode, const Inputs &inputs);
+Built build(Command command, CheckMode checkMode, const Inputs &inputs);
 
 /** @brief A field's text read as a decimal int the way the window reads it: 0 when not a number. */
 int fieldNumber(const QString &text);
@@ -109,7 +104,7 @@ struct FieldTexts
  * number (OffsetInvalid, AddressInvalid), or Warning::None. Fields the command does not read are
  * not looked at.
  */
-Warning fieldWarning(Command command, int checkMode, const FieldTexts &fields);
+Warning fieldWarning(Command command, CheckMode checkMode, const FieldTexts &fields);
 
 /** @brief The low 8 bits of @p value as two upper-case hex digits ("05", "FF"). */
 QString hexByte(int value);
@@ -137,7 +132,4 @@ QString measureModeFrame(int modbusAddress, int mode);
  */
 QString modbusBaudRateText(int modbusAddress, int code);
 
-/** @brief True for addresses a 0xAA frame can carry: 0..127 (bit 7 is the read flag). */
-bool aaAddressUsable(int address);
-
-} // namespace commands
+} // namespace core::commands

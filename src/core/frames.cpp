@@ -1,7 +1,7 @@
-// Frame helpers: hex text, the command-text converter, CRC-16 and time-of-day stamps.
+// Frame helpers: hex text, the command-text converter and time-of-day stamps.
 #include "core/frames.h"
 
-namespace frames {
+namespace core::frames {
 
 namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -94,53 +94,6 @@ QString spacedPairs(const QString &packed)
     return out;
 }
 
-quint16 crc16(const char *data, qsizetype len)
-{
-    quint16 crc = 0xFFFF;
-    for (qsizetype i = 0; i < len; ++i) {
-        crc ^= static_cast<quint8>(data[i]);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
-}
-
-QByteArray appendCrc(const QByteArray &frame)
-{
-    const quint16 crc = crc16(frame);
-    QByteArray out = frame;
-    out.append(char(crc & 0xFF));
-    out.append(char(crc >> 8));
-    return out;
-}
-
-bool checkCrc(const char *data, qsizetype len)
-{
-    if (len < 2)
-        return false;
-    const quint16 received
-        = quint16(static_cast<quint8>(data[len - 2]) | (static_cast<quint8>(data[len - 1]) << 8));
-    return crc16(data, len - 2) == received;
-}
-
-quint8 sum8(const char *data, qsizetype len)
-{
-    quint8 sum = 0;
-    for (qsizetype i = 0; i < len; ++i)
-        sum = quint8(sum + static_cast<quint8>(data[i]));
-    return sum;
-}
-
-bool checkSum8Frame(const char *data, qsizetype len)
-{
-    if (len < 2)
-        return false;
-    const auto head = static_cast<quint8>(data[0]);
-    if (head != 0xAA && head != 0xEE)
-        return false;
-    return sum8(data + 1, len - 2) == static_cast<quint8>(data[len - 1]);
-}
-
 QString clockText(const QTime &time)
 {
     return time.toString(QStringLiteral("HH:mm:ss.zzz"));
@@ -152,4 +105,4 @@ int timeOfDayMs(const QString &clock)
         + decimalField(clock, 6, 2) * 1000 + decimalField(clock, 9, 3);
 }
 
-} // namespace frames
+} // namespace core::frames

@@ -1,11 +1,12 @@
-// Frame helpers: hex text, the command-text converter, CRC-16 and time-of-day stamps.
+// Frame helpers: hex text, the command-text converter and time-of-day stamps. (The checks of a
+// frame, 8-bit sum and CRC-16, are in the protocol table.)
 #pragma once
 
 #include <QByteArray>
 #include <QString>
 #include <QTime>
 
-namespace frames {
+namespace core::frames {
 
 /** @brief Bytes as upper-case pairs joined by single blanks ("AA 00 21"). */
 QString toHexText(const QByteArray &bytes);
@@ -30,36 +31,6 @@ bool isStrictHexText(const QString &text);
  */
 QString spacedPairs(const QString &packed);
 
-/** @brief Modbus CRC-16 (init 0xFFFF, reflected poly 0xA001, no final XOR). */
-quint16 crc16(const char *data, qsizetype len);
-inline quint16 crc16(const QByteArray &bytes)
-{
-    return crc16(bytes.constData(), bytes.size());
-}
-
-/** @brief @p frame followed by its CRC-16, low byte first. */
-QByteArray appendCrc(const QByteArray &frame);
-
-/** @brief At least two bytes and the last two are the CRC-16 of the rest, low byte first. */
-bool checkCrc(const char *data, qsizetype len);
-inline bool checkCrc(const QByteArray &bytes)
-{
-    return checkCrc(bytes.constData(), bytes.size());
-}
-
-/** @brief Low 8 bits of the sum of @p len bytes (the 0xAA frame checksum over its body). */
-quint8 sum8(const char *data, qsizetype len);
-
-/**
- * @brief A 0xAA/0xEE frame check: header 0xAA or 0xEE, at least two bytes,
- * last byte = low 8 bits of the sum of the bytes between the first and the last.
- */
-bool checkSum8Frame(const char *data, qsizetype len);
-inline bool checkSum8Frame(const QByteArray &b)
-{
-    return checkSum8Frame(b.constData(), b.size());
-}
-
 /** @brief "HH:mm:ss.zzz" of @p time. */
 QString clockText(const QTime &time);
 
@@ -69,4 +40,4 @@ QString clockText(const QTime &time);
  */
 int timeOfDayMs(const QString &clock);
 
-} // namespace frames
+} // namespace core::frames

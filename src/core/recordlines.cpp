@@ -1,7 +1,9 @@
 // One measurement record as a line of a machine-read stream: CSV or JSON Lines, naming its port.
 #include "core/recordlines.h"
 
-namespace records {
+#include <QDateTime>
+
+namespace core::records {
 
 namespace {
 
@@ -42,17 +44,20 @@ QString csvHeader()
     return line + QLatin1Char('\n');
 }
 
-QString csvLine(const QString &port, const core::Record &record)
+QString csvLine(const QString &port, const QString &time, const core::Record &record)
 {
+    QStringList cells = core::recordTexts(record);
+    cells[0] = time;
     QString line = csvField(port);
-    for (const QString &cell : core::recordTexts(record))
+    for (const QString &cell : cells)
         line += QLatin1Char(',') + csvField(cell);
     return line + QLatin1Char('\n');
 }
 
-QString jsonLine(const QString &port, const core::Record &record)
+QString jsonLine(const QString &port, const QString &time, const core::Record &record)
 {
-    const QStringList cells = core::recordTexts(record);
+    QStringList cells = core::recordTexts(record);
+    cells[0] = time;
     // time and mode are texts; distance is a number unless it is an error code.
     const QString values[] = { jsonString(port), jsonString(cells[0]), jsonString(cells[1]),
         record.isError() ? jsonString(cells[2]) : cells[2],
@@ -65,4 +70,17 @@ QString jsonLine(const QString &port, const core::Record &record)
     return line + QStringLiteral("}\n");
 }
 
-} // namespace records
+QString isoTime(qint64 msSinceEpoch, int offsetS)
+{
+    // Written out by hand: Qt writes a zero offset as "Z", and every line should look alike.
+    const QDateTime local
+        = QDateTime::fromMSecsSinceEpoch(msSinceEpoch + offsetS * 1000LL, Qt::UTC);
+    const int minutes = qAbs(offsetS) / 60;
+    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
+        + QLatin1Char(offsetS < 0 ? '-' : '+')
+        + QStringLiteral("%1:%2")
+              .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+              .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace core::records

@@ -1,12 +1,14 @@
 // Reply decoders of both protocols: what a module's reply says, as values.
 #pragma once
 
+#include "core/protocol.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
 #include <optional>
 
-namespace replies {
+namespace core::replies {
 
 /// A reply needs at least two bytes before any decoder looks at it.
 constexpr int kMinParsedBytes = 2;
@@ -36,13 +38,11 @@ enum class Kind {
     BaudRateSet, ///< the module took the baud rate chosen in the window
 };
 
-enum class Protocol { Aa, Modbus };
-
 /** @brief The outcome of one decoded reply: values only; the front-end picks the words. */
 struct Reply
 {
     Kind kind = Kind::Nothing;
-    Protocol protocol = Protocol::Aa;
+    CheckMode protocol = CheckMode::Sum8; ///< which decoder read it
     qint64 number = 0;
     qint32 signal = 0; ///< Measurement: the signal strength
     QByteArray word; ///< bytes shown as hex, as many as the reply holds (at most 2)
@@ -82,7 +82,12 @@ enum class Route {
     Unparsed, ///< check mode neither 0 nor 1: shown and counted, not decoded
 };
 
-/** @brief Route of @p reply under check mode @p checkMode (0: 0xAA frames, 1: Modbus). */
+/** @brief Route of @p reply under check mode @p checkMode (0: 0xAA frames, 1: Modbus, others
+ * name no protocol). */
 Route routeReply(const QByteArray &reply, int checkMode);
+inline Route routeReply(const QByteArray &reply, CheckMode checkMode)
+{
+    return routeReply(reply, indexOf(checkMode));
+}
 
-} // namespace replies
+} // namespace core::replies

@@ -3,7 +3,7 @@
 
 #include "core/frames.h"
 
-namespace replies {
+namespace core::replies {
 
 namespace {
 
@@ -138,17 +138,17 @@ QString tenths(qint64 raw)
 
 } // namespace
 
-QString measureModeText(int measureMode, int language)
+QString measureModeText(int measureMode, Language language)
 {
     if (measureMode < 0 || measureMode > 2)
         return QString();
-    return tr8((language == 0 ? kChinese : kEnglish).modes[measureMode]);
+    return tr8((language == Language::Chinese ? kChinese : kEnglish).modes[measureMode]);
 }
 
-QString describe(const Reply &reply, int language, const QString &baudRateText)
+QString describe(const Reply &reply, Language language, const QString &baudRateText)
 {
-    const Texts &t = language == 0 ? kChinese : kEnglish;
-    const bool aa = reply.protocol == Protocol::Aa;
+    const Texts &t = language == Language::Chinese ? kChinese : kEnglish;
+    const bool aa = reply.protocol == CheckMode::Sum8;
     const auto label = [aa](const char *aaText, const char *modbusText) {
         return tr8(aa ? aaText : modbusText);
     };
@@ -203,4 +203,4 @@ QString describe(const Reply &reply, int language, const QString &baudRateText)
     return QString();
 }
 
-} // namespace replies
+} // namespace core::replies

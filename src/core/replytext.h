@@ -5,17 +5,17 @@
 
 #include <QString>
 
-namespace replies {
+namespace core::replies {
 
 /**
  * @brief Label, value and unit of @p reply as the log shows them (no line number, no separator);
- * empty for Kind::Nothing and Kind::NotAFrame. @p language 0 is Chinese, anything else English.
+ * empty for Kind::Nothing and Kind::NotAFrame.
  * @p baudRateText is the module baud rate chosen in the window, which a baud-rate reply confirms.
  */
-QString describe(const Reply &reply, int language, const QString &baudRateText);
+QString describe(const Reply &reply, Language language, const QString &baudRateText);
 
 /** @brief The result table's mode text of @p measureMode (0 auto, 1 slow, 2 fast); empty outside.
  */
-QString measureModeText(int measureMode, int language);
+QString measureModeText(int measureMode, Language language);
 
-} // namespace replies
+} // namespace core::replies

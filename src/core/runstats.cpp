@@ -38,9 +38,9 @@ QList<QString> column(const RunStats::Figures &f)
 }
 } // namespace
 
-QList<QList<QString>> statsTable(const RunStats::Summary &summary, int language)
+QList<QList<QString>> statsTable(const RunStats::Summary &summary, Language language)
 {
-    const int l = language == 0 ? 0 : 1;
+    const int l = language == Language::Chinese ? 0 : 1;
     const QList<QString> all = column(summary.all);
     const QList<QString> recent = column(summary.recent);
     QList<QList<QString>> rows;

@@ -1,6 +1,8 @@
 // RunStats: the figures that judge a module over a run (count, errors, mean, spread, rate).
 #pragma once
 
+#include "core/protocol.h"
+
 #include <QList>
 #include <QString>
 #include <QtGlobal>
@@ -83,10 +85,10 @@ private:
 };
 
 /**
- * @brief The summary as a table in @p language (0 Chinese, else English): a header row (empty,
+ * @brief The summary as a table in @p language: a header row (empty,
  * "all", "newest 100") and one row per figure (label, over the run, over the window). Distances
  * in mm with two decimals, the rate with one; "-" where a figure has no value yet.
  */
-QList<QList<QString>> statsTable(const RunStats::Summary &summary, int language);
+QList<QList<QString>> statsTable(const RunStats::Summary &summary, Language language);
 
 } // namespace core

@@ -1,152 +1,24 @@
 // Receive splitter: judges gathered reply bytes and recovers the frames of merged or split replies.
 #include "core/rxsplitter.h"
 
-#include "core/frames.h"
+#include "core/protocol.h"
 
 #include <array>
 
-namespace rx {
+namespace core::rx {
+
+using namespace protocol;
 
 namespace {
 
-// 0xAA replies: 9 bytes (one value) or 13 (distance and signal). Other lengths are tried too,
-// but an 8-bit sum matches by chance once in 256, so they stay short and rank last.
-constexpr qsizetype kAaShort = 9;
-constexpr qsizetype kAaLong = 13;
-constexpr qsizetype kAaMinLen = 5;
-constexpr qsizetype kAaMaxLen = 32;
-// Modbus RTU: address, function, CRC at least; 256 bytes at most.
-constexpr qsizetype kRtuMinLen = 4;
-constexpr qsizetype kRtuMaxLen = 256;
-
-constexpr quint8 kHeaderAa = 0xAA;
-constexpr quint8 kHeaderEe = 0xEE;
-
-bool isAaHeader(quint8 b)
+qsizetype maxFrameLen(CheckMode mode)
 {
-    return b == kHeaderAa || b == kHeaderEe;
+    return mode == CheckMode::Sum8 ? kAaMaxLength : kRtuMaxLength;
 }
 
-qsizetype maxFrameLen(int mode)
+qsizetype minFrameLen(CheckMode mode)
 {
-    return mode == kModeSum8 ? kAaMaxLen : mode == kModeCrc ? kRtuMaxLen : 0;
-}
-
-qsizetype minFrameLen(int mode)
-{
-    return mode == kModeSum8 ? kAaMinLen : kRtuMinLen;
-}
-
-// Register codes of the measurement replies, the only 13-byte ones.
-bool isMeasurementRegister(quint8 code)
-{
-    return code == 0x20 || code == 0x22;
-}
-
-// The more likely of the two reply lengths for a 0xAA/0xEE frame starting at p: the word count
-// (bytes 4-5) says it when it is 1 or 3; else measurement registers give the long form.
-qsizetype likelyAaLength(const quint8 *p, qsizetype avail)
-{
-    if (p[0] == kHeaderEe)
-        return kAaShort;
-    if (avail >= 6 && p[4] == 0) {
-        if (p[5] == 1)
-            return kAaShort;
-        if (p[5] == 3)
-            return kAaLong;
-    }
-    return avail >= 4 && !isMeasurementRegister(p[3]) ? kAaShort : kAaLong;
-}
-
-// Every 0xAA/0xEE reply of the module states its word count (bytes 4-5: 00 01 or 00 03), and its
-// length follows from it. A byte lost from the middle of a reply can leave the 8-bit sum right (a
-// lost 00 always does), but not the length, so a frame that contradicts its own count is damaged.
-bool contradictsWordCount(const quint8 *p, qsizetype len)
-{
-    if (len < 7 || p[4] != 0 || (p[5] != 1 && p[5] != 3))
-        return false;
-    return len != 7 + 2 * qsizetype(p[5]);
-}
-
-bool isKnownFunction(quint8 fc)
-{
-    switch (fc & 0x7F) {
-    case 0x01:
-    case 0x02:
-    case 0x03:
-    case 0x04:
-    case 0x05:
-    case 0x06:
-    case 0x0F:
-    case 0x10:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Up to three lengths, best first, that a frame starting at p would have if it is a known reply.
-struct Preferred
-{
-    std::array<qsizetype, 3> len {};
-    int count = 0;
-    void add(qsizetype l)
-    {
-        for (int k = 0; k < count; ++k)
-            if (len[k] == l)
-                return;
-        if (count < int(len.size()))
-            len[count++] = l;
-    }
-    bool contains(qsizetype l) const
-    {
-        for (int k = 0; k < count; ++k)
-            if (len[k] == l)
-                return true;
-        return false;
-    }
-};
-
-Preferred preferredLengths(const quint8 *p, qsizetype avail, int mode)
-{
-    Preferred pref;
-    if (mode == kModeSum8) {
-        if (avail < 1 || !isAaHeader(p[0]))
-            return pref;
-        const qsizetype first = likelyAaLength(p, avail);
-        pref.add(first);
-        pref.add(first == kAaLong ? kAaShort : kAaLong);
-        return pref;
-    }
-    if (mode != kModeCrc || avail < 2)
-        return pref;
-    const quint8 fc = p[1];
-    if (fc & 0x80) {
-        pref.add(5); // exception: address, function | 0x80, code, CRC
-        return pref;
-    }
-    switch (fc) {
-    case 0x03:
-    case 0x04:
-        if (avail >= 3)
-            pref.add(5 + qsizetype(p[2]));
-        break;
-    case 0x01:
-    case 0x02:
-        pref.add(8); // the module echoes its measurement-mode frame (function 0x01)
-        if (avail >= 3)
-            pref.add(5 + qsizetype(p[2]));
-        break;
-    case 0x05:
-    case 0x06:
-    case 0x0F:
-    case 0x10:
-        pref.add(8);
-        break;
-    default:
-        break;
-    }
-    return pref;
+    return mode == CheckMode::Sum8 ? kAaMinLength : kRtuMinLength;
 }
 
 // Checks candidate lengths of a frame at one position, extending its running sum or CRC only as
@@ -154,12 +26,12 @@ Preferred preferredLengths(const quint8 *p, qsizetype avail, int mode)
 class Probe
 {
 public:
-    Probe(const quint8 *p, qsizetype avail, int mode)
+    Probe(const quint8 *p, qsizetype avail, CheckMode mode)
         : m_p(p)
         , m_avail(qMin(avail, maxFrameLen(mode)))
         , m_mode(mode)
     {
-        m_acc[0] = mode == kModeCrc ? 0xFFFF : 0;
+        m_acc[0] = mode == CheckMode::Crc ? kCrc16Init : 0;
     }
 
     qsizetype avail() const { return m_avail; }
@@ -168,7 +40,7 @@ public:
     {
         if (len < 2 || len > m_avail)
             return false;
-        if (m_mode == kModeSum8) {
+        if (m_mode == CheckMode::Sum8) {
             if (!isAaHeader(m_p[0]))
                 return false;
             if (contradictsWordCount(m_p, len))
@@ -187,53 +59,47 @@ private:
     void extendTo(qsizetype k)
     {
         while (m_done < k) {
-            const quint8 b = m_p[m_done + (m_mode == kModeSum8 ? 1 : 0)];
-            quint16 acc = m_acc[m_done];
-            if (m_mode == kModeSum8) {
-                acc = quint16(acc + b);
-            } else {
-                acc ^= b;
-                for (int bit = 0; bit < 8; ++bit)
-                    acc = (acc & 1) ? quint16((acc >> 1) ^ 0xA001) : quint16(acc >> 1);
-            }
-            m_acc[++m_done] = acc;
+            const quint8 b = m_p[m_done + (m_mode == CheckMode::Sum8 ? 1 : 0)];
+            const quint16 acc = m_acc[m_done];
+            m_acc[m_done + 1] = m_mode == CheckMode::Sum8 ? quint16(acc + b) : crc16Step(acc, b);
+            ++m_done;
         }
     }
 
     const quint8 *m_p;
     qsizetype m_avail;
-    int m_mode;
+    CheckMode m_mode;
     qsizetype m_done = 0;
-    std::array<quint16, kRtuMaxLen + 1> m_acc;
+    std::array<quint16, kRtuMaxLength + 1> m_acc;
 };
 
-bool isPlausibleStartRaw(const quint8 *p, qsizetype r, int mode);
+bool isPlausibleStartRaw(const quint8 *p, qsizetype r, CheckMode mode);
 
 // What may follow a frame without casting doubt on its length.
-bool goodFollower(const quint8 *p, qsizetype n, qsizetype start, qsizetype end, int mode)
+bool goodFollower(const quint8 *p, qsizetype n, qsizetype start, qsizetype end, CheckMode mode)
 {
     // At the end of the bytes, a frame shorter than its kind needs is more likely the start of
     // one whose rest is still on the way.
     if (end >= n)
         return !isPlausibleStartRaw(p + start, end - start, mode);
-    if (mode == kModeSum8)
+    if (mode == CheckMode::Sum8)
         return isAaHeader(p[end]);
     // One module on the line: the next reply carries the same address.
     return p[end] == p[start];
 }
 
-qsizetype frameLengthAtRaw(const quint8 *p, qsizetype n, qsizetype pos, int mode)
+qsizetype frameLengthAtRaw(const quint8 *p, qsizetype n, qsizetype pos, CheckMode mode)
 {
-    if (pos >= n || maxFrameLen(mode) == 0)
+    if (pos >= n)
         return 0;
-    if (mode == kModeSum8 && !isAaHeader(p[pos]))
+    if (mode == CheckMode::Sum8 && !isAaHeader(p[pos]))
         return 0;
     // Any byte may be a Modbus address, so a frame start is told by a function code we know.
-    if (mode == kModeCrc && (n - pos < 2 || !isKnownFunction(p[pos + 1])))
+    if (mode == CheckMode::Crc && (n - pos < 2 || !isKnownFunction(p[pos + 1])))
         return 0;
     const quint8 *at = p + pos;
     Probe probe(at, n - pos, mode);
-    const Preferred pref = preferredLengths(at, n - pos, mode);
+    const ReplyLengths pref = replyLengths(at, n - pos, mode);
     const qsizetype top = probe.avail();
 
     auto preferredPass = [&](bool needFollower) -> qsizetype {
@@ -256,7 +122,7 @@ qsizetype frameLengthAtRaw(const quint8 *p, qsizetype n, qsizetype pos, int mode
 
     if (const qsizetype len = preferredPass(true))
         return len;
-    if (mode == kModeCrc) {
+    if (mode == CheckMode::Crc) {
         // A CRC-16 that matches is rarely wrong: trust the known length even before stray bytes.
         if (const qsizetype len = preferredPass(false))
             return len;
@@ -268,47 +134,22 @@ qsizetype frameLengthAtRaw(const quint8 *p, qsizetype n, qsizetype pos, int mode
     return preferredPass(false);
 }
 
-bool isPlausibleStartRaw(const quint8 *p, qsizetype r, int mode)
+bool isPlausibleStartRaw(const quint8 *p, qsizetype r, CheckMode mode)
 {
-    if (r <= 0)
-        return false;
-    if (mode == kModeSum8) {
-        if (!isAaHeader(p[0]))
-            return false;
-        return r < likelyAaLength(p, r);
-    }
-    if (mode != kModeCrc)
-        return false;
-    if (r == 1)
-        return true; // an address byte alone: anything goes
-    const quint8 fc = p[1];
-    if (!isKnownFunction(fc))
-        return false;
-    qsizetype expected = kRtuMaxLen;
-    if (fc & 0x80) {
-        expected = 5;
-    } else if (fc == 0x03 || fc == 0x04) {
-        if (r >= 3)
-            expected = 5 + qsizetype(p[2]);
-    } else if (fc == 0x01 || fc == 0x02) {
-        if (r >= 3)
-            expected = qMax<qsizetype>(8, 5 + qsizetype(p[2]));
-    } else {
-        expected = 8;
-    }
     // A byte count that makes the frame longer than any RTU frame can be is no frame start: it
     // could never complete, only hold back the bytes after it.
-    return expected <= kRtuMaxLen && r < expected;
+    const int expected = impliedLength(p, r, mode);
+    return expected <= kRtuMaxLength && r < expected;
 }
 
 // A reply that passes as a whole although a complete frame of the length its own header implies
 // already ends inside it: two replies (or a reply and the start of the next) whose bytes happen
 // to pass together.
-bool holdsShorterFrame(const quint8 *p, qsizetype n, int mode)
+bool holdsShorterFrame(const quint8 *p, qsizetype n, CheckMode mode)
 {
-    if (n < 2 || (mode == kModeCrc && !isKnownFunction(p[1])))
+    if (n < 2 || (mode == CheckMode::Crc && !isKnownFunction(p[1])))
         return false;
-    const Preferred pref = preferredLengths(p, n, mode);
+    const ReplyLengths pref = replyLengths(p, n, mode);
     Probe probe(p, n, mode);
     for (int k = 0; k < pref.count; ++k)
         if (pref.len[k] < n && probe.passes(pref.len[k]))
@@ -318,31 +159,29 @@ bool holdsShorterFrame(const quint8 *p, qsizetype n, int mode)
 
 } // namespace
 
-bool acceptsWhole(const QByteArray &reply, int mode)
+bool acceptsWhole(const QByteArray &reply, CheckMode mode)
 {
-    if (mode == kModeSum8)
+    if (mode == CheckMode::Sum8)
         return reply.size() == 1
-            || (frames::checkSum8Frame(reply)
+            || (checkSum8Frame(reply)
                 && !contradictsWordCount(
                     reinterpret_cast<const quint8 *>(reply.constData()), reply.size()));
-    if (mode == kModeCrc)
-        return frames::checkCrc(reply);
-    return false;
+    return checkCrc(reply);
 }
 
-qsizetype frameLengthAt(const QByteArray &bytes, qsizetype pos, int mode)
+qsizetype frameLengthAt(const QByteArray &bytes, qsizetype pos, CheckMode mode)
 {
     return frameLengthAtRaw(
         reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size(), pos, mode);
 }
 
-bool isPlausibleStart(const QByteArray &bytes, int mode)
+bool isPlausibleStart(const QByteArray &bytes, CheckMode mode)
 {
     return isPlausibleStartRaw(
         reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size(), mode);
 }
 
-SplitResult split(const QByteArray &bytes, int mode, bool atSilence)
+SplitResult split(const QByteArray &bytes, CheckMode mode, bool atSilence)
 {
     SplitResult out;
     const auto *p = reinterpret_cast<const quint8 *>(bytes.constData());
@@ -392,7 +231,7 @@ SplitResult split(const QByteArray &bytes, int mode, bool atSilence)
     return out;
 }
 
-Splitter::Splitter(int mode)
+Splitter::Splitter(CheckMode mode)
     : m_mode(mode)
 {
 }
@@ -411,7 +250,7 @@ bool Splitter::looksCutShort(const QByteArray &reply) const
     // 256 passes by chance), but no reply of the module is shorter than its kind implies.
     const auto *p = reinterpret_cast<const quint8 *>(reply.constData());
     return !reply.isEmpty() && isPlausibleStartRaw(p, reply.size(), m_mode)
-        && !preferredLengths(p, reply.size(), m_mode).contains(reply.size());
+        && !replyLengths(p, reply.size(), m_mode).contains(reply.size());
 }
 
 QList<QByteArray> Splitter::feed(const QByteArray &gathered, qint64 nowMs, qint64 arrivedMs)
@@ -445,7 +284,7 @@ QList<QByteArray> Splitter::feed(const QByteArray &gathered, qint64 nowMs, qint6
         || (r.frames.isEmpty() && r.rest.size() == joined.size());
     const auto *p = reinterpret_cast<const quint8 *>(joined.constData());
     const bool oneDamagedReply = isPlausibleStartRaw(p, m_tail.size(), m_mode)
-        && preferredLengths(p, joined.size(), m_mode).contains(joined.size());
+        && replyLengths(p, joined.size(), m_mode).contains(joined.size());
     if (continued) {
         keep(r, joined.size(), nowMs, true, out);
     } else if (oneDamagedReply) {
@@ -562,4 +401,4 @@ void Splitter::dropTail()
     m_tailIsReply = false;
 }
 
-} // namespace rx
+} // namespace core::rx

@@ -1,13 +1,12 @@
 // Receive splitter: judges gathered reply bytes and recovers the frames of merged or split replies.
 #pragma once
 
+#include "core/protocol.h"
+
 #include <QByteArray>
 #include <QList>
 
-namespace rx {
-
-constexpr int kModeSum8 = 0; ///< 0xAA/0xEE frames ending in an 8-bit sum
-constexpr int kModeCrc = 1; ///< Modbus RTU frames ending in a CRC-16
+namespace core::rx {
 
 /** An incomplete frame left at the end of a reply waits this long for the rest. */
 constexpr qint64 kTailLifeMs = 100;
@@ -18,9 +17,9 @@ constexpr qsizetype kStreamLimit = 512;
  * @brief The check that a whole gathered reply must pass: in mode 0 exactly one byte (taken
  * unchecked) or a 0xAA/0xEE header with the 8-bit sum of the middle bytes last, whose length
  * agrees with the word count 1 or 3 it states in bytes 4-5 (9 or 13 bytes); in mode 1 at least
- * two bytes ending in the CRC-16 of the rest, low byte first. Any other mode accepts nothing.
+ * two bytes ending in the CRC-16 of the rest, low byte first.
  */
-bool acceptsWhole(const QByteArray &reply, int mode);
+bool acceptsWhole(const QByteArray &reply, CheckMode mode);
 
 /**
  * @brief Length of the frame that starts at @p pos of @p bytes, 0 when none does. Lengths of known
@@ -28,10 +27,10 @@ bool acceptsWhole(const QByteArray &reply, int mode);
  * and byte count imply), then other lengths; a frame followed by the end or by a likely frame start
  * wins over one followed by stray bytes.
  */
-qsizetype frameLengthAt(const QByteArray &bytes, qsizetype pos, int mode);
+qsizetype frameLengthAt(const QByteArray &bytes, qsizetype pos, CheckMode mode);
 
 /** @brief True when @p bytes could be the first bytes of a frame that has not fully arrived. */
-bool isPlausibleStart(const QByteArray &bytes, int mode);
+bool isPlausibleStart(const QByteArray &bytes, CheckMode mode);
 
 /** What split() found in a buffer. */
 struct SplitResult
@@ -50,7 +49,7 @@ struct SplitResult
  * becomes
  * @c rest; otherwise the last bytes that might belong to an unfinished frame are left in @c rest.
  */
-SplitResult split(const QByteArray &bytes, int mode, bool atSilence);
+SplitResult split(const QByteArray &bytes, CheckMode mode, bool atSilence);
 
 /** Running totals, for the debug log and the benchmark. */
 struct Counters
@@ -73,11 +72,11 @@ struct Counters
 class Splitter
 {
 public:
-    explicit Splitter(int mode = kModeSum8);
+    explicit Splitter(CheckMode mode = CheckMode::Sum8);
 
     /** @brief Check mode for the next evaluation; a kept tail is judged under the new mode. */
-    void setMode(int mode) { m_mode = mode; }
-    int mode() const { return m_mode; }
+    void setMode(CheckMode mode) { m_mode = mode; }
+    CheckMode mode() const { return m_mode; }
 
     /**
      * @brief Evaluates the bytes gathered up to a silence; returns the replies to hand up. A kept
@@ -117,11 +116,11 @@ private:
     void handUpTail(QList<QByteArray> &out);
     void dropTail();
 
-    int m_mode;
+    CheckMode m_mode;
     QByteArray m_tail;
     bool m_tailIsReply = false; ///< the tail passed as a whole and is only held back
     qint64 m_tailSince = 0;
     Counters m_counters;
 };
 
-} // namespace rx
+} // namespace core::rx

@@ -3,25 +3,28 @@
 
 #include "core/commands.h"
 #include "core/frames.h"
+#include "core/protocol.h"
 
 #include <QStringList>
 
-namespace scan {
+namespace core::scan {
+
+using namespace protocol;
 
 namespace {
-// Lengths of the probes and of their answers: a status read (AA P 00 00 P) answered by
-// AA P 00 00 00 01 HH LL S, and a read of the address register answered by M 03 02 00 M + CRC.
-constexpr int kProbeLen[] = { 5, 8 };
-constexpr int kAnswerLen[] = { 9, 7 };
+// The probes and their answers: a status read (AA P 00 00 P) answered by AA P 00 00 00 01 HH LL S,
+// and a read of the address register answered by M 03 02 00 M + CRC.
+constexpr int kAaAnswerLength = kAaWriteLength;
+constexpr int kRtuAnswerLength = rtuReadReplyLength(1);
 constexpr int kBitsPerByte = 10; // start, eight data bits, stop
 
 // The addresses of @p range a module in @p checkMode can have.
-QPair<int, int> usable(const std::optional<QPair<int, int>> &range, int checkMode)
+QPair<int, int> usable(const std::optional<QPair<int, int>> &range, CheckMode checkMode)
 {
-    const int first = kFirstAddress[checkMode], last = kLastAddress[checkMode];
+    const AddressRange all = addressRange(checkMode);
     if (!range)
-        return { first, last };
-    return { qMax(range->first, first), qMin(range->second, last) };
+        return { all.first, all.last };
+    return { qMax(range->first, all.first), qMin(range->second, all.last) };
 }
 } // namespace
 
@@ -30,21 +33,23 @@ QList<Target> order(const Plan &plan)
     QList<int> bauds = plan.bauds;
     if (bauds.isEmpty())
         bauds = QList<int>(std::begin(kCommonBauds), std::end(kCommonBauds));
-    const QList<int> modes = plan.checkModes.isEmpty() ? QList<int> { 0, 1 } : plan.checkModes;
+    const QList<CheckMode> modes = plan.checkModes.isEmpty()
+        ? QList<CheckMode> { CheckMode::Sum8, CheckMode::Crc }
+        : plan.checkModes;
 
     QList<Target> out;
     for (const int baud : bauds)
-        for (const int mode : modes) {
+        for (const CheckMode mode : modes) {
             const QPair<int, int> range = usable(plan.addresses, mode);
-            const int factory = kFactoryAddress[mode];
+            const int factory = addressRange(mode).factory;
             if (factory >= range.first && factory <= range.second)
                 out.append({ baud, mode, factory });
         }
     for (const int baud : bauds)
-        for (const int mode : modes) {
+        for (const CheckMode mode : modes) {
             const QPair<int, int> range = usable(plan.addresses, mode);
             for (int a = range.first; a <= range.second; ++a)
-                if (a != kFactoryAddress[mode])
+                if (a != addressRange(mode).factory)
                     out.append({ baud, mode, a });
         }
     return out;
@@ -58,38 +63,41 @@ QByteArray probe(const Target &target)
     const commands::Built built
         = commands::build(commands::Command::ReadAddress, target.checkMode, in);
     const QByteArray frame = frames::fromHexText(built.text.value_or(QString()));
-    return target.checkMode == 1 ? frames::appendCrc(frame) : frame;
+    return target.checkMode == CheckMode::Crc ? appendCrc(frame) : frame;
 }
 
 int waitMs(const Target &target, int answerMs)
 {
-    const int mode = target.checkMode == 1 ? 1 : 0;
-    const qint64 bits = qint64(kProbeLen[mode] + kAnswerLen[mode]) * kBitsPerByte;
+    const qint64 bytes = target.checkMode == CheckMode::Sum8 ? kAaReadLength + kAaAnswerLength
+                                                             : kRtuRequestLength + kRtuAnswerLength;
+    const qint64 bits = bytes * kBitsPerByte;
     const qint64 baud = qMax(target.baud, 1);
     return int((bits * 1000 + baud - 1) / baud) + answerMs;
 }
 
-std::optional<int> answeringAddress(const QByteArray &bytes, int checkMode)
+std::optional<int> answeringAddress(const QByteArray &bytes, CheckMode checkMode)
 {
     const auto *p = reinterpret_cast<const quint8 *>(bytes.constData());
     const qsizetype n = bytes.size();
-    if (checkMode == 0) {
-        for (qsizetype i = 0; i + kAnswerLen[0] <= n; ++i) {
+    if (checkMode == CheckMode::Sum8) {
+        for (qsizetype i = 0; i + kAaAnswerLength <= n; ++i) {
             const quint8 *f = p + i;
-            if (f[0] == 0xAA && (f[1] & 0x80) && f[2] == 0 && f[3] == 0 && f[4] == 0 && f[5] == 1
-                && frames::checkSum8Frame(bytes.constData() + i, kAnswerLen[0]))
-                return f[1] - 0x80;
+            if (f[0] == kAaHeader && (f[1] & kAaReadFlag) && f[2] == 0 && f[3] == 0 && f[4] == 0
+                && f[5] == 1 && checkSum8Frame(bytes.constData() + i, kAaAnswerLength))
+                return f[1] - kAaReadFlag;
         }
         return std::nullopt;
     }
-    for (qsizetype i = 0; i + 5 <= n; ++i) {
+    constexpr quint8 kRead = quint8(Function::ReadHoldingRegisters);
+    for (qsizetype i = 0; i + kRtuExceptionLength <= n; ++i) {
         const quint8 *f = p + i;
         const char *at = bytes.constData() + i;
         // An exception answer proves a module at that address just as well.
-        const bool exception = f[1] == 0x83 && frames::checkCrc(at, 5);
-        const bool read = i + kAnswerLen[1] <= n && f[1] == 0x03 && f[2] == 0x02
-            && frames::checkCrc(at, kAnswerLen[1]);
-        if ((exception || read) && f[0] >= kFirstAddress[1] && f[0] <= kLastAddress[1])
+        const bool exception
+            = f[1] == (kRead | kExceptionFlag) && checkCrc(at, kRtuExceptionLength);
+        const bool read = i + kRtuAnswerLength <= n && f[1] == kRead && f[2] == 0x02
+            && checkCrc(at, kRtuAnswerLength);
+        if ((exception || read) && addressRange(CheckMode::Crc).contains(f[0]))
             return f[0];
     }
     return std::nullopt;
@@ -101,9 +109,7 @@ std::optional<QList<int>> parseBauds(const QString &text)
     for (const QString &part : text.split(QLatin1Char(','))) {
         bool ok = false;
         const int baud = part.trimmed().toInt(&ok);
-        if (!ok || baud <= 0
-            || std::find(std::begin(commands::kBaudRates), std::end(commands::kBaudRates), baud)
-                == std::end(commands::kBaudRates))
+        if (!ok || !baudCode(baud))
             return std::nullopt;
         if (!out.contains(baud))
             out.append(baud);
@@ -111,16 +117,15 @@ std::optional<QList<int>> parseBauds(const QString &text)
     return out;
 }
 
-std::optional<QList<int>> parseChecks(const QString &text)
+std::optional<QList<CheckMode>> parseChecks(const QString &text)
 {
-    QList<int> out;
+    QList<CheckMode> out;
     for (const QString &part : text.split(QLatin1Char(','))) {
-        const QString word = part.trimmed();
-        const int mode = word == QLatin1String("none") ? 0 : word == QLatin1String("crc") ? 1 : -1;
-        if (mode < 0)
+        const std::optional<CheckMode> mode = checkModeFromWord(part.trimmed());
+        if (!mode)
             return std::nullopt;
-        if (!out.contains(mode))
-            out.append(mode);
+        if (!out.contains(*mode))
+            out.append(*mode);
     }
     return out;
 }
@@ -138,4 +143,4 @@ std::optional<QPair<int, int>> parseAddresses(const QString &text)
     return QPair<int, int>(first, last);
 }
 
-} // namespace scan
+} // namespace core::scan

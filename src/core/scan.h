@@ -2,6 +2,8 @@
 // the probe frames, how long each waits and which replies prove a module.
 #pragma once
 
+#include "core/protocol.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMetaType>
@@ -9,13 +11,13 @@
 
 #include <optional>
 
-namespace scan {
+namespace core::scan {
 
 /** One combination of settings to try. */
 struct Target
 {
     int baud = 0;
-    int checkMode = 0; ///< 0: 0xAA frames with 8-bit sum, 1: Modbus RTU with CRC-16
+    CheckMode checkMode = CheckMode::Sum8;
     int address = 0;
 
     bool operator==(const Target &o) const
@@ -26,11 +28,6 @@ struct Target
 
 /** Line speeds, most common first: the order in which a scan tries them. */
 inline constexpr int kCommonBauds[] = { 9600, 115200, 19200, 38400, 57600, 4800, 2400 };
-/** What a module has when it leaves the factory, per check mode. */
-inline constexpr int kFactoryAddress[] = { 0, 1 };
-/** Addresses a module can have, per check mode. */
-inline constexpr int kFirstAddress[] = { 0, 1 };
-inline constexpr int kLastAddress[] = { 127, 247 };
 
 /**
  * Time a module takes from the end of a request to the start of its answer. A module answers a
@@ -53,7 +50,7 @@ inline constexpr int kLingerMs = 40;
 struct Plan
 {
     QList<int> bauds; ///< in the order given; default kCommonBauds
-    QList<int> checkModes; ///< default 0 and 1
+    QList<CheckMode> checkModes; ///< default both, 0xAA frames first
     std::optional<QPair<int, int>> addresses; ///< first, last; default every address of the mode
     int answerMs = kAnswerMs; ///< the module's answer time each probe allows for
 };
@@ -78,15 +75,15 @@ int waitMs(const Target &target, int answerMs = kAnswerMs);
  * probe's kind counts: garbage from a wrong line speed never passes, and a late answer still
  * names its own module.
  */
-std::optional<int> answeringAddress(const QByteArray &bytes, int checkMode);
+std::optional<int> answeringAddress(const QByteArray &bytes, CheckMode checkMode);
 
 /** @brief "9600,115200" → the speeds; nothing when one is not a speed a module knows. */
 std::optional<QList<int>> parseBauds(const QString &text);
-/** @brief "none,crc" → check modes 0 and 1; nothing for other words. */
-std::optional<QList<int>> parseChecks(const QString &text);
+/** @brief "none,crc" → both check modes; nothing for other words. */
+std::optional<QList<CheckMode>> parseChecks(const QString &text);
 /** @brief "5", "0-127" → first and last address; nothing when not a range of 0 to 255. */
 std::optional<QPair<int, int>> parseAddresses(const QString &text);
 
-} // namespace scan
+} // namespace core::scan
 
-Q_DECLARE_METATYPE(scan::Target)
+Q_DECLARE_METATYPE(core::scan::Target)

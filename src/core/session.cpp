@@ -25,15 +25,15 @@ QStringList recordTexts(const Record &record)
 }
 
 Record recordOf(
-    const replies::Reply &reply, qint32 clockMs, int mode, int language, qint32 measuringMs)
+    const replies::Reply &reply, qint32 clockMs, int mode, Language language, qint32 measuringMs)
 {
     Record record;
     record.clockMs = clockMs;
     record.mode = qint8(mode);
-    record.language = quint8(language);
+    record.language = language;
     record.measuringMs = measuringMs;
     record.value = qint32(reply.number);
-    if (reply.kind == replies::Kind::ModuleError) {
+    if (reply.isError()) {
         record.error = true;
         record.codeBytes = quint8(reply.word.size());
     } else {

@@ -22,7 +22,7 @@ struct Record
     qint32 signal = 0;
     qint32 measuringMs = -1; ///< from the single-measurement command to the reply; -1: none
     qint8 mode = 0; ///< speed when the reply came: 0 auto, 1 slow, 2 fast (others: no text)
-    quint8 language = 0; ///< language of the mode text: 0 Chinese, else English
+    Language language = Language::Chinese; ///< language of the mode text
     bool error = false; ///< the module reported an error: value is its code
     quint8 codeBytes = 0; ///< error records: how many bytes of code the reply held
 
@@ -33,12 +33,12 @@ struct Record
 QStringList recordTexts(const Record &record);
 
 /**
- * @brief The record a measurement or module-error @p reply makes: received at @p clockMs (ms since
+ * @brief The record a measurement or error @p reply makes: received at @p clockMs (ms since
  * midnight), labelled with speed @p mode in @p language, and @p measuringMs from the single
  * measurement's command (-1 for continuous results).
  */
-Record recordOf(
-    const replies::Reply &reply, qint32 clockMs, int mode, int language, qint32 measuringMs = -1);
+Record recordOf(const replies::Reply &reply, qint32 clockMs, int mode, Language language,
+    qint32 measuringMs = -1);
 
 /** @brief How one distance point moves the chart's axes. */
 struct ChartRange

@@ -51,7 +51,7 @@ Link::~Link()
     m_thread.wait();
 }
 
-bool Link::open(const QString &path, int baud, int checkMode, QString *error)
+bool Link::open(const QString &path, int baud, core::CheckMode checkMode, QString *error)
 {
     bool opened = false;
     QString reason;
@@ -59,7 +59,7 @@ bool Link::open(const QString &path, int baud, int checkMode, QString *error)
     QMetaObject::invokeMethod(
         m_worker,
         [&] {
-            m_worker->slot_jiaoyan_mode_chose(checkMode);
+            m_worker->slot_jiaoyan_mode_chose(core::indexOf(checkMode));
             m_worker->slot_change_serialport(1, path, baud);
             opened = m_port->isOpen();
             reason = m_port->errorString();
@@ -93,7 +93,7 @@ void Link::close()
 void Link::send(const QByteArray &frame)
 {
     QMetaObject::invokeMethod(
-        m_worker, "slot_send_data_son", Qt::QueuedConnection, Q_ARG(QByteArray, frame));
+        m_worker, [this, frame] { m_worker->slot_send_data_son(frame); }, Qt::QueuedConnection);
 }
 
 void Link::expectReply(int timeoutMs)

@@ -1,6 +1,8 @@
 // Link: one serial worker and its port in a thread of their own, for front-ends without a window.
 #pragma once
 
+#include "core/protocol.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -26,14 +28,14 @@ public:
     ~Link() override;
 
     /**
-     * @brief Opens @p path at @p baud for @p checkMode (0: 0xAA frames, 1: Modbus with CRC) and
-     * waits until the worker has tried. @return false with the port's reason in @p error.
+     * @brief Opens @p path at @p baud for @p checkMode and waits until the worker has tried.
+     * @return false with the port's reason in @p error.
      */
-    bool open(const QString &path, int baud, int checkMode, QString *error);
+    bool open(const QString &path, int baud, core::CheckMode checkMode, QString *error);
     void close();
     bool isOpen() const { return m_open; }
 
-    /** @brief Hands @p frame to the worker, which appends the CRC in check mode 1. */
+    /** @brief Hands @p frame to the worker, which appends the CRC in Modbus mode. */
     void send(const QByteArray &frame);
     /** @brief The frame written last as it went out (CRC included): a Modbus reply answers it. */
     const QByteArray &lastSent() const { return m_lastSent; }

@@ -17,7 +17,7 @@
 #include <unistd.h>
 #endif
 
-namespace ports {
+namespace io::ports {
 
 namespace {
 
@@ -108,4 +108,17 @@ QList<PortEntry> availablePorts()
     return found;
 }
 
-} // namespace ports
+QString systemLocation(const QString &name)
+{
+#ifdef Q_OS_WIN
+    return name;
+#else
+    // The serial port library's own rule: only an absolute or ./ ../ path is taken as it stands.
+    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./"))
+        || name.startsWith(QLatin1String("../")))
+        return name;
+    return QStringLiteral("/dev/") + name;
+#endif
+}
+
+} // namespace io::ports

@@ -4,7 +4,7 @@
 #include <QList>
 #include <QString>
 
-namespace ports {
+namespace io::ports {
 
 /// What the port list shows after the path of a virtual module.
 inline constexpr char kVirtualDescription[] = "Virtual laser module";
@@ -34,4 +34,10 @@ QList<PortEntry> virtualPorts();
 /** @brief The system's serial ports first, then the running virtual modules. */
 QList<PortEntry> availablePorts();
 
-} // namespace ports
+/**
+ * @brief Where the serial port library looks for @p name: a bare name such as ttyUSB0 is a device
+ * in /dev on Unix; a path (or a Windows name such as COM3) is itself.
+ */
+QString systemLocation(const QString &name);
+
+} // namespace io::ports

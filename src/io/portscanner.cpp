@@ -22,7 +22,7 @@ PortScanner::PortScanner(QObject *parent)
 PortScanner::~PortScanner() = default;
 
 void PortScanner::start(
-    const QString &portName, const QList<scan::Target> &targets, bool all, int answerMs)
+    const QString &portName, const QList<core::scan::Target> &targets, bool all, int answerMs)
 {
     if (m_running)
         return;
@@ -59,7 +59,9 @@ void PortScanner::next()
 {
     if (!m_running)
         return;
-    const scan::Target previous = m_index >= 0 ? m_targets.at(m_index) : scan::Target { -1, -1 };
+    const core::scan::Target previous = m_index >= 0
+        ? m_targets.at(m_index)
+        : core::scan::Target { -1, core::CheckMode::Sum8, -1 };
     // Skip what a module already found answers for: one module has one speed and address.
     do {
         ++m_index;
@@ -68,7 +70,7 @@ void PortScanner::next()
         finish(false);
         return;
     }
-    const scan::Target &t = m_targets.at(m_index);
+    const core::scan::Target &t = m_targets.at(m_index);
     emit probing(m_index, m_targets.size(), t);
     if (!m_running) // cancelled by a receiver of probing()
         return;
@@ -77,7 +79,7 @@ void PortScanner::next()
         // frame: a moment of silence lets it give that up before the probe comes.
         m_port.setBaudRate(t.baud);
         m_phase = Phase::Settling;
-        m_wait.start(scan::kSettleMs);
+        m_wait.start(core::scan::kSettleMs);
         return;
     }
     sendProbe();
@@ -85,10 +87,10 @@ void PortScanner::next()
 
 void PortScanner::sendProbe()
 {
-    const scan::Target &t = m_targets.at(m_index);
-    m_port.write(scan::probe(t));
+    const core::scan::Target &t = m_targets.at(m_index);
+    m_port.write(core::scan::probe(t));
     m_phase = Phase::Waiting;
-    m_wait.start(scan::waitMs(t, m_answerMs));
+    m_wait.start(core::scan::waitMs(t, m_answerMs));
 }
 
 void PortScanner::onReadyRead()
@@ -96,16 +98,17 @@ void PortScanner::onReadyRead()
     m_heard += m_port.readAll();
     if (!m_running || m_phase == Phase::Settling || m_index < 0 || m_index >= m_targets.size())
         return;
-    const scan::Target &t = m_targets.at(m_index);
-    const std::optional<int> address = scan::answeringAddress(m_heard, t.checkMode);
+    const core::scan::Target &t = m_targets.at(m_index);
+    const std::optional<int> address = core::scan::answeringAddress(m_heard, t.checkMode);
     if (!address)
         return;
     m_heard.clear();
-    const scan::Target module { t.baud, t.checkMode, *address };
+    const core::scan::Target module { t.baud, t.checkMode, *address };
     if (m_found.contains(module))
         return;
     m_found.append(module);
-    qCDebug(lcIo) << "scan found a module at" << module.baud << module.checkMode << module.address;
+    qCDebug(lcIo) << "scan found a module at" << module.baud
+                  << core::checkModeWord(module.checkMode) << module.address;
     emit found(module);
     if (!m_running)
         return;
@@ -138,11 +141,11 @@ void PortScanner::onWaitOver()
         // The last probe at a speed gets a while longer: a late answer can still name its
         // module, but not once the speed has changed.
         const int following = m_index + 1;
-        const scan::Target &t = m_targets.at(m_index);
+        const core::scan::Target &t = m_targets.at(m_index);
         if (following >= m_targets.size() || m_targets.at(following).baud != t.baud
             || m_targets.at(following).checkMode != t.checkMode) {
             m_phase = Phase::Lingering;
-            m_wait.start(scan::kLingerMs);
+            m_wait.start(core::scan::kLingerMs);
             return;
         }
         next();

@@ -29,8 +29,8 @@ public:
      * tried and every module reported; otherwise the scan ends at the first. @p answerMs is the
      * module's answer time added to each wait.
      */
-    void start(const QString &portName, const QList<scan::Target> &targets, bool all = false,
-        int answerMs = scan::kAnswerMs);
+    void start(const QString &portName, const QList<core::scan::Target> &targets, bool all = false,
+        int answerMs = core::scan::kAnswerMs);
     /** @brief Ends a running scan at once; finished() follows with cancelled set. */
     void cancel();
     bool isRunning() const { return m_running; }
@@ -38,9 +38,9 @@ public:
 
 signals:
     /** About to probe @p target, the @p index-th of @p total (from 0). */
-    void probing(int index, int total, const scan::Target &target);
+    void probing(int index, int total, const core::scan::Target &target);
     /** A module answered: its line speed, check mode and address. */
-    void found(const scan::Target &module);
+    void found(const core::scan::Target &module);
     /** The scan is over; @p error says why the port could not be used. */
     void finished(int foundCount, bool cancelled, const QString &error);
 
@@ -53,8 +53,8 @@ private:
 
     QSerialPort m_port;
     QTimer m_wait;
-    QList<scan::Target> m_targets;
-    QList<scan::Target> m_found;
+    QList<core::scan::Target> m_targets;
+    QList<core::scan::Target> m_found;
     QByteArray m_heard; ///< bytes since the line speed or check mode last changed
     int m_index = -1;
     bool m_all = false;
@@ -66,5 +66,5 @@ private:
         Lingering, ///< after the last probe at a speed, for a late answer
     };
     Phase m_phase = Phase::Idle;
-    int m_answerMs = scan::kAnswerMs;
+    int m_answerMs = core::scan::kAnswerMs;
 };

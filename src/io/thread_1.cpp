@@ -56,7 +56,7 @@ Thread_1::~Thread_1()
 
 void Thread_1::GetCRC(const quint8 *data, int len, quint16 &crc)
 {
-    const quint16 value = frames::crc16(reinterpret_cast<const char *>(data), qMax(len, 0));
+    const quint16 value = core::protocol::crc16(reinterpret_cast<const char *>(data), qMax(len, 0));
     crc = quint16(((value & 0xFF) << 8) | (value >> 8));
     crc_hex = QStringLiteral("%1").arg(crc, 4, 16, QLatin1Char('0')).toUpper();
 }
@@ -74,16 +74,15 @@ bool Thread_1::CheckCRC(const quint8 *data, int len)
 void Thread_1::slot_send_data_son(QByteArray data)
 {
     QByteArray frame = data;
-    if (jiaoyan_mode == 1) {
-        quint16 crc = 0;
-        GetCRC(reinterpret_cast<const quint8 *>(data.constData()), int(data.size()), crc);
-        frame += frames::fromHexText(crc_hex);
+    if (core::checkModeAt(jiaoyan_mode) == core::CheckMode::Crc) {
+        frame = core::protocol::appendCrc(data);
+        crc_hex = core::frames::toPackedHex(frame.right(2));
     }
     // A frame "sent" while the port is closed still goes to the log; only the wire misses it.
     if (serial && serial->isOpen())
         serial->write(frame);
     else
-        qCDebug(lcIo) << "port closed, frame not written:" << frames::toHexText(frame);
+        qCDebug(lcIo) << "port closed, frame not written:" << core::frames::toHexText(frame);
     emit sig_show_send_data(frame);
 }
 
@@ -99,11 +98,13 @@ void Thread_1::slot_receive_data_son()
         m_gatherArrivedMs = m_tailDueMs >= 0 ? qMin(now, m_tailDueMs - 1) : now;
     }
     buffer_receive.append(serial->readAll());
-    if (buffer_receive.size() >= rx::kStreamLimit) {
+    if (buffer_receive.size() >= core::rx::kStreamLimit) {
         // Replies streaming back to back leave no silence; hand up what is complete so that
         // neither the buffer nor the delay grows without bound.
-        m_splitter.setMode(jiaoyan_mode);
-        handOver(m_splitter.drain(buffer_receive, m_clock.elapsed(), m_gatherArrivedMs));
+        if (takeMode())
+            handOver(m_splitter.drain(buffer_receive, m_clock.elapsed(), m_gatherArrivedMs));
+        else
+            buffer_receive.clear();
         m_tailDueMs = -1;
         m_gatherArrivedMs = m_clock.elapsed();
     }
@@ -142,13 +143,13 @@ void Thread_1::slot_change_serialport(int state, QString portname, int botelv)
 
 void Thread_1::slot_jiexi_data(QByteArray string)
 {
-    const rx::Counters before = m_splitter.counters();
-    m_splitter.setMode(jiaoyan_mode);
+    const core::rx::Counters before = m_splitter.counters();
     const qint64 now = m_clock.elapsed();
-    handOver(m_splitter.feed(string, now, string.isEmpty() ? now : m_gatherArrivedMs));
+    if (takeMode())
+        handOver(m_splitter.feed(string, now, string.isEmpty() ? now : m_gatherArrivedMs));
     m_tailDueMs = -1;
     buffer_receive.clear();
-    const rx::Counters &after = m_splitter.counters();
+    const core::rx::Counters &after = m_splitter.counters();
     if (after.split != before.split || after.dropped != before.dropped
         || after.joined != before.joined)
         logCounters("reply repaired or dropped");
@@ -181,13 +182,24 @@ void Thread_1::slot_timer_send()
     armTailDeadline();
 }
 
+bool Thread_1::takeMode()
+{
+    // A check mode that names no protocol accepts nothing: what arrives is dropped.
+    const std::optional<core::CheckMode> mode = core::checkModeAt(jiaoyan_mode);
+    if (mode)
+        m_splitter.setMode(*mode);
+    else
+        m_splitter.reset();
+    return mode.has_value();
+}
+
 void Thread_1::armTailDeadline()
 {
     // A partial frame is being kept: wake once more after its lifetime to drop it if nothing
     // came to complete it.
     if (!m_splitter.hasTail())
         return;
-    m_tailDueMs = m_splitter.tailSinceMs() + rx::kTailLifeMs + 1;
+    m_tailDueMs = m_splitter.tailSinceMs() + core::rx::kTailLifeMs + 1;
     timer_send->start(int(qMax<qint64>(1, m_tailDueMs - m_clock.elapsed())));
 }
 
@@ -217,7 +229,7 @@ void Thread_1::handOver(const QList<QByteArray> &replies)
     for (const QByteArray &reply : replies) {
         emit replyReceived(reply);
         if (textListened)
-            emit sig_send_data_son(frames::toPackedHex(reply));
+            emit sig_send_data_son(core::frames::toPackedHex(reply));
     }
 }
 
@@ -265,7 +277,7 @@ void Thread_1::abandonReceive()
 
 void Thread_1::logCounters(const char *why) const
 {
-    const rx::Counters &c = m_splitter.counters();
+    const core::rx::Counters &c = m_splitter.counters();
     qCDebug(lcIo).nospace() << why << ": replies accepted " << c.accepted << ", split " << c.split
                             << ", joined " << c.joined << ", dropped " << c.dropped << " ("
                             << c.droppedBytes << " bytes)";

@@ -36,7 +36,7 @@ public:
     bool CheckCRC(const quint8 *data, int len);
 
     /** Frames handed up, split out, dropped so far (for diagnostics and tests). */
-    rx::Counters counters() const { return m_splitter.counters(); }
+    core::rx::Counters counters() const { return m_splitter.counters(); }
 
     QSerialPort *serial; ///< not owned: the window creates it
     int jiaoyan_mode; ///< 0: 0xAA frames with 8-bit sum, 1: Modbus RTU with CRC-16
@@ -67,8 +67,9 @@ private:
     void logCounters(const char *why) const;
     bool portHoldsBytes() const;
     void armTailDeadline();
+    bool takeMode();
 
-    rx::Splitter m_splitter;
+    core::rx::Splitter m_splitter;
     /// The 5 ms silence, timed in this thread: its end wakes the worker directly, one thread
     /// wake-up fewer on every reply than a tick queued from a timer thread.
     QTimer *m_silence;

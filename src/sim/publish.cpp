@@ -17,8 +17,8 @@
 
 namespace sim {
 
-using ports::lockPathOf;
-using ports::publishFolder;
+using io::ports::lockPathOf;
+using io::ports::publishFolder;
 
 namespace {
 

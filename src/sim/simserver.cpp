@@ -123,7 +123,7 @@ struct SimServer::Engine
     VirtualModule module;
     std::vector<VirtualModule> others; ///< further modules on the same line
     QRandomGenerator random;
-    std::multimap<qint64, Reply> scheduled; ///< replies waiting for their latency, by due time
+    std::multimap<qint64, Response> scheduled; ///< replies waiting for their latency, by due time
     std::deque<WireByte> wire; ///< bytes on the wire, with the time they reach the port
     QByteArray out; ///< reached the port, not yet taken by the terminal
     qint64 wireFreeNs = 0; ///< when the last queued byte has left the module
@@ -268,7 +268,7 @@ void SimServer::run()
     };
 
     // `at` is when the reply was due, so a late wake-up does not stretch the line's timing.
-    auto send = [&](const Reply &reply, qint64 at) {
+    auto send = [&](const Response &reply, qint64 at) {
         const quint64 k = ++e.replyCount;
         if (o.disconnectAfter > 0 && k > quint64(o.disconnectAfter))
             return;
@@ -298,8 +298,8 @@ void SimServer::run()
         emit replySent(bytes);
     };
 
-    auto schedule = [&](const QList<Reply> &replies, qint64 now) {
-        for (const Reply &r : replies)
+    auto schedule = [&](const QList<Response> &replies, qint64 now) {
+        for (const Response &r : replies)
             e.scheduled.emplace(now + qint64(r.delayMs) * kNsPerMs, r);
     };
 
@@ -327,7 +327,7 @@ void SimServer::run()
         const bool continuousDue = e.nextContinuousNs >= 0 && e.out.isEmpty();
         if (continuousDue && now >= e.nextContinuousNs) {
             const qint64 due = e.nextContinuousNs;
-            Reply r;
+            Response r;
             r.bytes = e.module.takeContinuousReply();
             send(r, due);
             // Never faster than the wire: the next result waits for the line to be free.

@@ -34,7 +34,7 @@ struct ServerOptions
     int disconnectAfter = 0; ///< the line drops once this many replies have gone out
     quint32 seed = 1; ///< noise bytes
 
-    bool publish = false; ///< publish a ttyVM link (see ports::virtualPorts())
+    bool publish = false; ///< publish a ttyVM link (see io::ports::virtualPorts())
 
     /// The line speed the port is opened at must be the module's: at another speed both sides
     /// hear what a UART sampling at the wrong rate makes of the bytes (read from the terminal's

@@ -12,12 +12,15 @@ namespace sim {
 
 namespace {
 
-constexpr quint8 kAaHeader = 0xAA;
-constexpr quint8 kErrorHeader = 0xEE;
-constexpr int kAaReadLength = 5;
-constexpr int kAaWriteLength = 9;
+// Framing is the protocol's; the register model below is the module's own, written from the
+// module's side so that it checks the program's decoders independently.
+using core::protocol::kAaErrorHeader;
+using core::protocol::kAaHeader;
+using core::protocol::kAaReadFlag;
+using core::protocol::kAaReadLength;
+using core::protocol::kAaWriteLength;
 // Every request the module understands in Modbus RTU is six bytes and a CRC.
-constexpr int kModbusLength = 8;
+using core::protocol::kRtuRequestLength;
 
 constexpr int kRegStatus = 0x0000;
 constexpr int kRegVoltage = 0x0006;
@@ -32,10 +35,10 @@ constexpr int kRegMeasure = 0x0020;
 constexpr int kRegMeasureResult = 0x0022;
 constexpr int kRegLaser = 0x01BE;
 
-constexpr int kMaxModbusAddress = 247;
-constexpr int kMaxAaAddress = 127;
-
-using commands::kBaudRates;
+constexpr core::protocol::AddressRange kAaAddresses
+    = core::protocol::addressRange(core::CheckMode::Sum8);
+constexpr core::protocol::AddressRange kModbusAddresses
+    = core::protocol::addressRange(core::CheckMode::Crc);
 
 quint8 byteAt(const QByteArray &b, int i)
 {
@@ -65,7 +68,7 @@ QByteArray sumFrame(quint8 header, const QByteArray &body)
     QByteArray f;
     f.append(char(header));
     f.append(body);
-    f.append(char(frames::sum8(body.constData(), body.size())));
+    f.append(char(core::protocol::sum8(body.constData(), body.size())));
     return f;
 }
 
@@ -86,16 +89,16 @@ QByteArray aaError(int address, quint16 code)
     appendWord(body, 0);
     appendWord(body, 1);
     appendWord(body, code);
-    return sumFrame(kErrorHeader, body);
+    return sumFrame(kAaErrorHeader, body);
 }
 
 QByteArray modbusException(int address, quint8 function, quint8 code)
 {
     QByteArray f;
     f.append(char(address));
-    f.append(char(function | 0x80));
+    f.append(char(function | core::protocol::kExceptionFlag));
     f.append(char(code));
-    return frames::appendCrc(f);
+    return core::protocol::appendCrc(f);
 }
 
 QByteArray modbusRegisters(int address, quint8 function, const QList<quint16> &values)
@@ -106,7 +109,7 @@ QByteArray modbusRegisters(int address, quint8 function, const QList<quint16> &v
     f.append(char(values.size() * 2));
     for (quint16 v : values)
         appendWord(f, v);
-    return frames::appendCrc(f);
+    return core::protocol::appendCrc(f);
 }
 
 /** The module reports its supply voltage as BCD, so 3300 mV travels as 33 00. */
@@ -123,26 +126,15 @@ quint16 bcd(int value)
 
 } // namespace
 
-int baudForCode(int code)
-{
-    return code >= 0 && code < commands::kBaudRateCount ? kBaudRates[size_t(code)] : 0;
-}
-
-int codeForBaud(int baud)
-{
-    const auto it = std::find(std::begin(kBaudRates) + 1, std::end(kBaudRates), baud);
-    return it == std::end(kBaudRates) ? -1 : int(it - std::begin(kBaudRates));
-}
-
 VirtualModule::VirtualModule(const ModuleSettings &settings)
     : m_settings(settings)
     , m_random(settings.seed)
 {
 }
 
-QList<Reply> VirtualModule::feed(const QByteArray &bytes, qint64 nowMs)
+QList<Response> VirtualModule::feed(const QByteArray &bytes, qint64 nowMs)
 {
-    QList<Reply> out;
+    QList<Response> out;
     // Bytes that waited longer than a frame gap belong to no frame still on its way.
     if (!m_rx.isEmpty() && nowMs - m_lastRxMs >= m_settings.frameGapMs)
         out = scan(nowMs, true);
@@ -152,7 +144,7 @@ QList<Reply> VirtualModule::feed(const QByteArray &bytes, qint64 nowMs)
     return out;
 }
 
-QList<Reply> VirtualModule::expire(qint64 nowMs)
+QList<Response> VirtualModule::expire(qint64 nowMs)
 {
     if (m_rx.isEmpty() || nowMs < expiryMs())
         return {};
@@ -164,13 +156,13 @@ qint64 VirtualModule::expiryMs() const
     return m_rx.isEmpty() ? -1 : m_lastRxMs + m_settings.frameGapMs;
 }
 
-QList<Reply> VirtualModule::scan(qint64 nowMs, bool giveUp)
+QList<Response> VirtualModule::scan(qint64 nowMs, bool giveUp)
 {
     // Each position is tried as the start of a 0xAA frame, a Modbus frame for this module or
     // a stop byte. A frame still arriving holds the scan until it completes or the line goes
     // quiet (giveUp); a position that starts no valid frame is dropped, which resynchronises
     // after noise or a lost byte.
-    QList<Reply> out;
+    QList<Response> out;
     while (!m_rx.isEmpty()) {
         const quint8 first = byteAt(m_rx, 0);
         bool waiting = false;
@@ -179,10 +171,10 @@ QList<Reply> VirtualModule::scan(qint64 nowMs, bool giveUp)
                 waiting = true;
             } else {
                 // The read flag in the address byte tells a 5-byte read from a 9-byte write.
-                const int length = (byteAt(m_rx, 1) & 0x80) ? kAaReadLength : kAaWriteLength;
+                const int length = (byteAt(m_rx, 1) & kAaReadFlag) ? kAaReadLength : kAaWriteLength;
                 if (m_rx.size() < length) {
                     waiting = true;
-                } else if (frames::checkSum8Frame(m_rx.constData(), length)) {
+                } else if (core::protocol::checkSum8Frame(m_rx.constData(), length)) {
                     const QByteArray frame = m_rx.left(length);
                     m_rx.remove(0, length);
                     handleAa(frame, nowMs, out);
@@ -192,17 +184,17 @@ QList<Reply> VirtualModule::scan(qint64 nowMs, bool giveUp)
         }
         const bool forUs = first == m_settings.modbusAddress || first == 0;
         if (!waiting && forUs) {
-            if (m_rx.size() < kModbusLength) {
+            if (m_rx.size() < kRtuRequestLength) {
                 waiting = true;
-            } else if (frames::checkCrc(m_rx.constData(), kModbusLength)) {
-                const QByteArray frame = m_rx.left(kModbusLength);
-                m_rx.remove(0, kModbusLength);
+            } else if (core::protocol::checkCrc(m_rx.constData(), kRtuRequestLength)) {
+                const QByteArray frame = m_rx.left(kRtuRequestLength);
+                m_rx.remove(0, kRtuRequestLength);
                 handleModbus(frame, nowMs, out);
                 continue;
             }
         }
         // Only a module at Modbus address 0x58 has to wait to tell its frames from a stop.
-        if (first == kStopByte && (!waiting || giveUp)) {
+        if (first == core::protocol::kAaStopByte && (!waiting || giveUp)) {
             ++m_counters.requests;
             m_continuous = false;
             m_rx.remove(0, 1);
@@ -216,13 +208,13 @@ QList<Reply> VirtualModule::scan(qint64 nowMs, bool giveUp)
     return out;
 }
 
-Reply VirtualModule::reply(const QByteArray &bytes, int latencyMs, qint64 nowMs)
+Response VirtualModule::reply(const QByteArray &bytes, int latencyMs, qint64 nowMs)
 {
     // The module works through its requests one at a time: a query sent during a slow
     // measurement is answered after the measurement.
     const qint64 due = std::max(nowMs, m_busyUntilMs) + latencyMs;
     m_busyUntilMs = due;
-    Reply r;
+    Response r;
     r.bytes = bytes;
     r.delayMs = int(due - nowMs);
     return r;
@@ -298,7 +290,7 @@ QByteArray VirtualModule::takeContinuousReply()
     return aaMeasurement(m_settings.address);
 }
 
-void VirtualModule::handleAa(const QByteArray &frame, qint64 nowMs, QList<Reply> &out)
+void VirtualModule::handleAa(const QByteArray &frame, qint64 nowMs, QList<Response> &out)
 {
     const int addressByte = byteAt(frame, 1);
     const int address = addressByte & 0x7F;
@@ -310,7 +302,7 @@ void VirtualModule::handleAa(const QByteArray &frame, qint64 nowMs, QList<Reply>
     const int reg = wordAt(frame, 2);
     const int latency = m_settings.queryLatencyMs;
 
-    if (addressByte & 0x80) {
+    if (addressByte & kAaReadFlag) {
         quint16 value = 0;
         switch (reg) {
         case kRegStatus:
@@ -347,7 +339,7 @@ void VirtualModule::handleAa(const QByteArray &frame, qint64 nowMs, QList<Reply>
     const QByteArray echo = sumFrame(kAaHeader, frame.mid(1, kAaWriteLength - 2));
     switch (reg) {
     case kRegAddress:
-        if (value > kMaxAaAddress)
+        if (!kAaAddresses.contains(value))
             break;
         out.append(reply(echo, latency, nowMs));
         m_settings.address = value;
@@ -357,10 +349,10 @@ void VirtualModule::handleAa(const QByteArray &frame, qint64 nowMs, QList<Reply>
         out.append(reply(echo, latency, nowMs));
         return;
     case kRegBaud: {
-        if (baudForCode(value) == 0)
+        if (core::protocol::baudOfCode(value) == 0)
             break;
-        Reply r = reply(echo, latency, nowMs);
-        r.baudAfter = baudForCode(value);
+        Response r = reply(echo, latency, nowMs);
+        r.baudAfter = core::protocol::baudOfCode(value);
         m_settings.baudCode = value;
         out.append(r);
         return;
@@ -393,7 +385,7 @@ void VirtualModule::handleAa(const QByteArray &frame, qint64 nowMs, QList<Reply>
     out.append(reply(aaError(address, kErrorBadValue), latency, nowMs));
 }
 
-void VirtualModule::handleModbus(const QByteArray &frame, qint64 nowMs, QList<Reply> &out)
+void VirtualModule::handleModbus(const QByteArray &frame, qint64 nowMs, QList<Response> &out)
 {
     const int address = byteAt(frame, 0);
     const bool broadcast = address == 0;
@@ -453,7 +445,7 @@ void VirtualModule::handleModbus(const QByteArray &frame, qint64 nowMs, QList<Re
 }
 
 void VirtualModule::modbusRead(
-    quint8 function, int start, int count, qint64 nowMs, QList<Reply> &out)
+    quint8 function, int start, int count, qint64 nowMs, QList<Response> &out)
 {
     const int address = m_settings.modbusAddress;
     const ModuleSettings &s = m_settings;
@@ -523,7 +515,7 @@ void VirtualModule::modbusRead(
 }
 
 void VirtualModule::modbusWrite(
-    int reg, quint16 value, bool broadcast, qint64 nowMs, QList<Reply> &out)
+    int reg, quint16 value, bool broadcast, qint64 nowMs, QList<Response> &out)
 {
     // The echo goes out from the address the request used, even when it changes the address.
     const int address = m_settings.modbusAddress;
@@ -532,12 +524,12 @@ void VirtualModule::modbusWrite(
     echo.append(char(0x06));
     appendWord(echo, quint16(reg));
     appendWord(echo, value);
-    Reply r;
-    r.bytes = frames::appendCrc(echo);
+    Response r;
+    r.bytes = core::protocol::appendCrc(echo);
     quint8 exception = 0;
     switch (reg) {
     case 0:
-        if (value < 1 || value > kMaxModbusAddress)
+        if (!kModbusAddresses.contains(value))
             exception = kExceptionIllegalValue;
         else
             m_settings.modbusAddress = value;
@@ -552,11 +544,11 @@ void VirtualModule::modbusWrite(
             m_settings.speedMode = SpeedMode(value);
         break;
     case 3:
-        if (baudForCode(value) == 0) {
+        if (core::protocol::baudOfCode(value) == 0) {
             exception = kExceptionIllegalValue;
         } else {
             m_settings.baudCode = value;
-            r.baudAfter = baudForCode(value);
+            r.baudAfter = core::protocol::baudOfCode(value);
         }
         break;
     default:

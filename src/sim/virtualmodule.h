@@ -2,6 +2,8 @@
 // reply frames) as a state machine without any I/O.
 #pragma once
 
+#include "core/protocol.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QRandomGenerator>
@@ -27,16 +29,8 @@ constexpr quint8 kExceptionIllegalAddress = 0x02;
 constexpr quint8 kExceptionIllegalValue = 0x03;
 constexpr quint8 kExceptionDeviceFailure = 0x04;
 
-/// The single byte that ends continuous measurement.
-constexpr quint8 kStopByte = 0x58;
-
 /// Continuous rate meaning "the next result as soon as the previous one has left the wire".
 constexpr double kWireSpeed = std::numeric_limits<double>::infinity();
-
-/** @brief Baud rate of a baud-rate code (the window's list order); 0 for code 0 or unknown. */
-int baudForCode(int code);
-/** @brief Baud-rate code of @p baud, -1 when the module does not offer that rate. */
-int codeForBaud(int baud);
 
 /**
  * Everything the module knows. The constructor takes the start values; the settings part then
@@ -84,7 +78,7 @@ struct ModuleSettings
 };
 
 /** One reply frame and when it is due. */
-struct Reply
+struct Response
 {
     QByteArray bytes;
     int delayMs = 0; ///< counted from the feed() or expire() call that produced it
@@ -108,9 +102,9 @@ public:
      * @brief Takes bytes as they came off the line at @p nowMs (any split or merge of frames)
      * and returns the replies to the frames completed by them.
      */
-    QList<Reply> feed(const QByteArray &bytes, qint64 nowMs);
+    QList<Response> feed(const QByteArray &bytes, qint64 nowMs);
     /** @brief Gives up on an unfinished frame once the line has been quiet long enough. */
-    QList<Reply> expire(qint64 nowMs);
+    QList<Response> expire(qint64 nowMs);
     /** @brief When expire() has work to do, or -1 when no unfinished frame is held. */
     qint64 expiryMs() const;
 
@@ -127,15 +121,15 @@ public:
     const ModuleSettings &settings() const { return m_settings; }
     const ModuleCounters &counters() const { return m_counters; }
     /** @brief Line speed of the current baud-rate code. */
-    int baud() const { return baudForCode(m_settings.baudCode); }
+    int baud() const { return core::protocol::baudOfCode(m_settings.baudCode); }
 
 private:
-    QList<Reply> scan(qint64 nowMs, bool giveUp);
-    void handleAa(const QByteArray &frame, qint64 nowMs, QList<Reply> &out);
-    void handleModbus(const QByteArray &frame, qint64 nowMs, QList<Reply> &out);
-    void modbusRead(quint8 function, int start, int count, qint64 nowMs, QList<Reply> &out);
-    void modbusWrite(int reg, quint16 value, bool broadcast, qint64 nowMs, QList<Reply> &out);
-    Reply reply(const QByteArray &bytes, int latencyMs, qint64 nowMs);
+    QList<Response> scan(qint64 nowMs, bool giveUp);
+    void handleAa(const QByteArray &frame, qint64 nowMs, QList<Response> &out);
+    void handleModbus(const QByteArray &frame, qint64 nowMs, QList<Response> &out);
+    void modbusRead(quint8 function, int start, int count, qint64 nowMs, QList<Response> &out);
+    void modbusWrite(int reg, quint16 value, bool broadcast, qint64 nowMs, QList<Response> &out);
+    Response reply(const QByteArray &bytes, int latencyMs, qint64 nowMs);
     /** @brief One measurement: the distance in mm, or an error code. */
     bool measure(qint32 *distance, quint16 *error);
     QByteArray aaMeasurement(int address);

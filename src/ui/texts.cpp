@@ -98,7 +98,7 @@ const QList<ControlText> kControls = {
 
 struct WarningTexts
 {
-    commands::Warning warning;
+    core::commands::Warning warning;
     const char *chineseText;
     const char *chineseTitle;
     const char *englishText;
@@ -107,21 +107,22 @@ struct WarningTexts
 // The tilt warning's Chinese title is "warn：", unlike the others: the window has always shown it
 // so.
 constexpr WarningTexts kWarnings[] = {
-    { commands::Warning::StatusNotAvailable, "该模块不支持查看模块状态", "警告：",
+    { core::commands::Warning::StatusNotAvailable, "该模块不支持查看模块状态", "警告：",
         "The module does not support checking the module status" },
-    { commands::Warning::ContinuousNotAvailable, "该模块不支持连续测量", "警告：",
+    { core::commands::Warning::ContinuousNotAvailable, "该模块不支持连续测量", "警告：",
         "This module does not support continuous measurement" },
-    { commands::Warning::AngleNotAvailable, "该模块不支持查看模块倾角", "warn：",
+    { core::commands::Warning::AngleNotAvailable, "该模块不支持查看模块倾角", "warn：",
         "This module does not support viewing module inclination" },
-    { commands::Warning::AddressOutOfRange, "无校验模式下模块地址必须在 0 到 127 之间", "警告：",
-        "In no-check mode the module address must be 0 to 127" },
-    { commands::Warning::OffsetInvalid, "偏移量必须是 -32768 到 65535 之间的整数 (mm)", "警告：",
-        "The offset must be a whole number of mm from -32768 to 65535" },
-    { commands::Warning::AddressInvalid, "请输入 0 到 255 之间的模块地址", "警告：",
+    { core::commands::Warning::AddressOutOfRange,
+        "模块地址必须在 0 到 127 之间（无校验）或 1 到 247 之间（CRC校验）", "警告：",
+        "The module address must be 0 to 127 (No-check) or 1 to 247 (CRC-check)" },
+    { core::commands::Warning::OffsetInvalid, "偏移量必须是 -32768 到 65535 之间的整数 (mm)",
+        "警告：", "The offset must be a whole number of mm from -32768 to 65535" },
+    { core::commands::Warning::AddressInvalid, "请输入 0 到 255 之间的模块地址", "警告：",
         "Enter a module address from 0 to 255" },
 };
 
-const WarningTexts *findWarning(commands::Warning warning)
+const WarningTexts *findWarning(core::commands::Warning warning)
 {
     for (const WarningTexts &w : kWarnings) {
         if (w.warning == warning)
@@ -144,7 +145,7 @@ QString get(Text text, int language)
     return QString::fromUtf8(language == 0 ? pair.chinese : pair.english);
 }
 
-QString warningText(commands::Warning warning, int language)
+QString warningText(core::commands::Warning warning, int language)
 {
     const WarningTexts *w = findWarning(warning);
     if (!w)
@@ -152,7 +153,7 @@ QString warningText(commands::Warning warning, int language)
     return QString::fromUtf8(language == 0 ? w->chineseText : w->englishText);
 }
 
-QString warningTitle(commands::Warning warning, int language)
+QString warningTitle(core::commands::Warning warning, int language)
 {
     const WarningTexts *w = findWarning(warning);
     if (!w)

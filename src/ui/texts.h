@@ -60,7 +60,7 @@ const QList<ControlText> &controlTexts();
 QString get(Text text, int language);
 
 /** @brief The words of a warning box that replaces a command (title and text). */
-QString warningTitle(commands::Warning warning, int language);
-QString warningText(commands::Warning warning, int language);
+QString warningTitle(core::commands::Warning warning, int language);
+QString warningText(core::commands::Warning warning, int language);
 
 } // namespace texts

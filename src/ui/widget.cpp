@@ -63,7 +63,7 @@ Widget::Widget(QWidget *parent)
     // The lists' white background hides the style's white-on-white current entry.
     for (QComboBox *box : findChildren<QComboBox *>())
         box->setStyleSheet(box->styleSheet() + kListSelection);
-    for (const int rate : commands::kBaudRates) {
+    for (const int rate : core::protocol::kBaudRates) {
         ui->botelv_Box->addItem(QString::number(rate));
         ui->botelv_Box_2->addItem(QString::number(rate));
     }
@@ -197,12 +197,12 @@ void Widget::on_button_web_clicked()
 
 QByteArray Widget::change_(QString a)
 {
-    time_send = time_change(frames::clockText(QTime::currentTime()));
+    time_send = time_change(core::frames::clockText(QTime::currentTime()));
     send_mono_ms = monotonic.elapsed();
-    return frames::fromHexText(a);
+    return core::frames::fromHexText(a);
 }
 
 int Widget::time_change(QString string)
 {
-    return frames::timeOfDayMs(string);
+    return core::frames::timeOfDayMs(string);
 }

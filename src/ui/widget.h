@@ -173,7 +173,7 @@ private slots:
 public:
     // widget_scan.cpp: finding a module at unknown settings
     /** What Find tries; everything unless narrowed (as the command line's scan options do). */
-    void setModuleSearchPlan(const scan::Plan &plan) { module_search_plan = plan; }
+    void setModuleSearchPlan(const core::scan::Plan &plan) { module_search_plan = plan; }
     /** Closes the port if open, then tries the settings on the chosen port with progress and
      * Cancel; a find fills the baud rate, check mode and address and opens the port. */
     void startModuleSearch();
@@ -248,8 +248,8 @@ private:
     void followLogEnd();
     /// "N  [HH:mm:ss.zzz] " of the next reply at the current time: the head of a sent line.
     QString timeStamp() const;
-    void parseReply(const QString &data, int parserLanguage, replies::Protocol protocol);
-    void showReply(const replies::Reply &reply, int parserLanguage);
+    void parseReply(const QString &data, int parserLanguage, core::CheckMode protocol);
+    void showReply(const core::replies::Reply &reply, int parserLanguage);
 
     // widget_chart.cpp
     void addChartPoint(qint32 distance);
@@ -261,14 +261,14 @@ private:
     // widget_scan.cpp
     void setUpModuleSearch();
     void runModuleSearch();
-    void showModuleFound(const scan::Target &module);
+    void showModuleFound(const core::scan::Target &module);
     void endModuleSearch(int foundCount, bool cancelled, const QString &error);
     QPushButton *button_find_module = nullptr;
     PortScanner *module_search = nullptr;
     QDialog *search_dialog = nullptr;
     QLabel *search_label = nullptr;
     QProgressBar *search_bar = nullptr;
-    scan::Plan module_search_plan;
+    core::scan::Plan module_search_plan;
     QString search_port;
 
     // widget_export.cpp

@@ -53,7 +53,7 @@ void Widget::replotChart(QCustomPlot::RefreshPriority priority)
     const core::RunStats &stats = session_.stats();
     stats_panel->setVisible(stats.count() > 0);
     if (stats.count() > 0)
-        stats_panel->setRows(core::statsTable(stats.summary(), language));
+        stats_panel->setRows(core::statsTable(stats.summary(), core::languageAt(language)));
     ui->widget_paint->replot(priority);
 }
 

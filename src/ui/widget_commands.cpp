@@ -10,7 +10,7 @@
 #include <QButtonGroup>
 #include <QMessageBox>
 
-using commands::Command;
+using core::commands::Command;
 
 namespace {
 QString laserStyle(bool on)
@@ -46,32 +46,36 @@ void Widget::sendCommand(const QString &hexText)
 
 bool Widget::runCommand(int command)
 {
-    commands::FieldTexts fields;
+    core::commands::FieldTexts fields;
     fields.address = ui->lineEdit_address->text();
     fields.offset = ui->lineEdit_set_measurement_offset->text();
     fields.oldAddress = ui->lineEdit_old_address->text();
     fields.newAddress = ui->lineEdit_new_address->text();
-    commands::Inputs in;
+    core::commands::Inputs in;
     in.address = address_index;
     in.modbusAddress = address_index_moudbus;
     in.measureMode = measure_mode;
-    in.offset = commands::fieldNumber(fields.offset);
-    in.oldAddress = commands::fieldNumber(fields.oldAddress);
-    in.newAddress = commands::fieldNumber(fields.newAddress);
+    in.offset = core::commands::fieldNumber(fields.offset);
+    in.oldAddress = core::commands::fieldNumber(fields.oldAddress);
+    in.newAddress = core::commands::fieldNumber(fields.newAddress);
     in.baudCode = ui->botelv_Box_2->currentIndex();
-    const int checkMode = ui->jiaoyan_mode->currentIndex();
-    const commands::Built built = commands::build(Command(command), checkMode, in);
-    commands::Warning warning = built.warning;
+    // A check-mode box that names no protocol sends nothing.
+    const std::optional<core::CheckMode> mode = core::checkModeAt(ui->jiaoyan_mode->currentIndex());
+    if (!mode)
+        return false;
+    const core::CheckMode checkMode = *mode;
+    const core::commands::Built built = core::commands::build(Command(command), checkMode, in);
+    core::commands::Warning warning = built.warning;
     if (built.text) {
         // A field that holds no usable number would otherwise go out as 0 (or as its low bits):
         // a frame the operator never asked for.
-        warning = commands::fieldWarning(Command(command), checkMode, fields);
-        if (warning == commands::Warning::None) {
+        warning = core::commands::fieldWarning(Command(command), checkMode, fields);
+        if (warning == core::commands::Warning::None) {
             sendCommand(*built.text);
             return true;
         }
     }
-    if (warning != commands::Warning::None) {
+    if (warning != core::commands::Warning::None) {
         QMessageBox box(QMessageBox::Warning, texts::warningTitle(warning, language),
             texts::warningText(warning, language), QMessageBox::Ok, this);
         box.setDefaultButton(QMessageBox::NoButton);
@@ -141,7 +145,7 @@ void Widget::on_lineEdit_address_cursorPositionChanged(int arg1, int arg2)
 {
     Q_UNUSED(arg1);
     Q_UNUSED(arg2);
-    const int value = commands::fieldNumber(ui->lineEdit_address->text());
+    const int value = core::commands::fieldNumber(ui->lineEdit_address->text());
     if (ui->jiaoyan_mode->currentIndex() == 0)
         address_index = value;
     else if (ui->jiaoyan_mode->currentIndex() == 1)
@@ -166,7 +170,7 @@ void Widget::slot_timer_address()
     // skip address 0 next time).
     if (!timer_address->isActive() || !session_.addressSearchRunning())
         return;
-    sendCommand(commands::addressProbe(session_.nextProbe()));
+    sendCommand(core::commands::addressProbe(session_.nextProbe()));
     if (!session_.addressSearchRunning())
         timer_address->stop();
 }
@@ -197,7 +201,7 @@ void Widget::on_button_continue_clicked()
     }
     mode_celiang = 2;
     if (state_measure != 0) {
-        sendCommand(commands::stopByte());
+        sendCommand(core::commands::stopByte());
         state_measure = 0;
         ui->button_continue->setText(texts::get(texts::Text::RepeatMeasure, language));
         ui->button_continue->setStyleSheet(continueStyle(false));

@@ -53,7 +53,8 @@ void Widget::on_button_save_clicked()
     if (exporting::isWorkbookName(name)) {
         // Queued ahead of the request, so the writer has them when the request comes.
         QMetaObject::invokeMethod(start_save,
-            [worker = start_save, stats = core::statsTable(session_.stats().summary(), language)] {
+            [worker = start_save,
+                stats = core::statsTable(session_.stats().summary(), core::languageAt(language))] {
                 worker->setStats(stats);
             });
         emit sig_save_data(exporting::workbookBaseName(name), 1, session_.table(), language);

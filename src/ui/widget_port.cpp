@@ -99,7 +99,7 @@ QByteArray Widget::customCommandBytes(bool *ok, bool quietIfRepeated)
     if (!ui->checkBo_hex->isChecked())
         return text.toUtf8();
     // A typo in hex mode must not put unintended bytes on the line.
-    if (!text.trimmed().isEmpty() && !frames::isStrictHexText(text)) {
+    if (!text.trimmed().isEmpty() && !core::frames::isStrictHexText(text)) {
         *ok = false;
         // Timed sending reads the text at every tick: one line per typo, not one per tick.
         if (!quietIfRepeated || text != refused_send_text)
@@ -155,13 +155,14 @@ void Widget::slot_show_send_data(QByteArray string)
 {
     timed_frame_in_flight = false;
     session_.setLastSent(string);
-    appendLine(timeStamp() + texts::get(texts::Text::Send, language) + frames::toHexText(string));
+    appendLine(
+        timeStamp() + texts::get(texts::Text::Send, language) + core::frames::toHexText(string));
 }
 
 void Widget::slot_mycombobox_clicked()
 {
     ui->chuankou_Box->clear();
-    for (const ports::PortEntry &port : ports::availablePorts())
+    for (const io::ports::PortEntry &port : io::ports::availablePorts())
         ui->chuankou_Box->addItem(port.path + QLatin1Char(' ') + port.description);
 }
 

@@ -44,7 +44,7 @@ QString linePrefix(int number, const QString &clock)
 
 QString Widget::timeStamp() const
 {
-    return linePrefix(session_.replyNumber(), frames::clockText(QTime::currentTime()));
+    return linePrefix(session_.replyNumber(), core::frames::clockText(QTime::currentTime()));
 }
 
 void Widget::appendLine(const QString &text)
@@ -156,24 +156,24 @@ void Widget::forgetOldLogLayouts()
 
 void Widget::slot_receive_data_main_1(QString data)
 {
-    onReply(frames::fromHexText(data));
+    onReply(core::frames::fromHexText(data));
 }
 
 void Widget::onReply(const QByteArray &reply)
 {
     const int checkMode = ui->jiaoyan_mode->currentIndex();
-    const replies::Route route = replies::routeReply(reply, checkMode);
-    if (route == replies::Route::Empty) {
+    const core::replies::Route route = core::replies::routeReply(reply, checkMode);
+    if (route == core::replies::Route::Empty) {
         qCDebug(lcUi) << "empty reply";
         return;
     }
     // Reading the clock is dear on some systems (a time-zone check per call): once per reply.
     reply_time = QTime::currentTime();
-    const QString clock = frames::clockText(reply_time);
+    const QString clock = core::frames::clockText(reply_time);
     log_batching = true;
-    const QString packed = frames::toPackedHex(reply);
+    const QString packed = core::frames::toPackedHex(reply);
     const QString echo = linePrefix(session_.replyNumber(), clock)
-        + texts::get(texts::Text::Receive, language) + frames::spacedPairs(packed);
+        + texts::get(texts::Text::Receive, language) + core::frames::spacedPairs(packed);
     // A module error is echoed in red as well as decoded in red.
     if (quint8(reply.at(0)) == 0xEE)
         appendRedLine(echo);
@@ -184,7 +184,7 @@ void Widget::onReply(const QByteArray &reply)
     receive_mono_ms = monotonic.elapsed();
     qCDebug(lcUi) << "reply of" << reply.size() << "bytes";
 
-    if (route == replies::Route::TooShort) {
+    if (route == core::replies::Route::TooShort) {
         appendLine(separator());
     } else {
         // The parsers are reached through their signals, as anything else that hands them a
@@ -200,32 +200,33 @@ void Widget::onReply(const QByteArray &reply)
     writeLog(std::exchange(pending_log, {}));
 }
 
-void Widget::parseReply(const QString &data, int parserLanguage, replies::Protocol protocol)
+void Widget::parseReply(const QString &data, int parserLanguage, core::CheckMode protocol)
 {
-    const QByteArray reply = frames::fromHexText(data);
-    if (protocol == replies::Protocol::Aa) {
-        replies::AaContext ctx;
+    const QByteArray reply = core::frames::fromHexText(data);
+    if (protocol == core::CheckMode::Sum8) {
+        core::replies::AaContext ctx;
         ctx.addressSearchRunning = session_.addressSearchRunning();
         ctx.lastProbedAddress = session_.lastProbe();
-        showReply(replies::decodeAa(reply, ctx), parserLanguage);
+        showReply(core::replies::decodeAa(reply, ctx), parserLanguage);
     } else {
-        showReply(replies::decodeModbus(reply, session_.lastSent()), parserLanguage);
+        showReply(core::replies::decodeModbus(reply, session_.lastSent()), parserLanguage);
     }
 }
 
-void Widget::showReply(const replies::Reply &reply, int parserLanguage)
+void Widget::showReply(const core::replies::Reply &reply, int parserLanguage)
 {
     const QTime time = reply_time.isValid() ? reply_time : QTime::currentTime();
-    const QString prefix = linePrefix(session_.replyNumber(), frames::clockText(time));
-    const QString words = replies::describe(reply, parserLanguage, ui->botelv_Box_2->currentText());
-    if (reply.kind == replies::Kind::NotAFrame) {
+    const QString prefix = linePrefix(session_.replyNumber(), core::frames::clockText(time));
+    const QString words = core::replies::describe(
+        reply, core::languageAt(parserLanguage), ui->botelv_Box_2->currentText());
+    if (reply.kind == core::replies::Kind::NotAFrame) {
         appendLine(separator());
     } else if (reply.isError()) {
         // Part of an error line comes from the wire: escaped, blanks kept.
         appendLog(QStringLiteral("<font color='red'>") + htmlText(prefix) + htmlText(words)
                 + QStringLiteral("<br>") + separator() + QStringLiteral("</font>"),
             true);
-    } else if (reply.kind != replies::Kind::Nothing) {
+    } else if (reply.kind != core::replies::Kind::Nothing) {
         appendLine(prefix + words + QLatin1Char('\n') + separator());
     }
 
@@ -234,15 +235,15 @@ void Widget::showReply(const replies::Reply &reply, int parserLanguage)
         // their own.
         const qint32 measuringMs
             = mode_celiang == 1 ? qint32(qMax<qint64>(0, receive_mono_ms - send_mono_ms)) : -1;
-        session_.addRecord(core::recordOf(
-            reply, time.msecsSinceStartOfDay(), measure_mode, parserLanguage, measuringMs));
+        session_.addRecord(core::recordOf(reply, time.msecsSinceStartOfDay(), measure_mode,
+            core::languageAt(parserLanguage), measuringMs));
         // Records without a chart point (errors, Modbus) still change the statistics it shows.
         scheduleChartReplot();
     }
     if (reply.chartPoint)
         addChartPoint(qint32(reply.number));
     if (reply.newAddress) {
-        if (reply.protocol == replies::Protocol::Aa)
+        if (reply.protocol == core::CheckMode::Sum8)
             address_index = *reply.newAddress;
         else
             address_index_moudbus = *reply.newAddress;
@@ -255,19 +256,19 @@ void Widget::showReply(const replies::Reply &reply, int parserLanguage)
 
 void Widget::slot_jiexi_data(QString data)
 {
-    parseReply(data, 0, replies::Protocol::Aa);
+    parseReply(data, 0, core::CheckMode::Sum8);
 }
 void Widget::slot_jiexi_data_eng(QString data)
 {
-    parseReply(data, 1, replies::Protocol::Aa);
+    parseReply(data, 1, core::CheckMode::Sum8);
 }
 void Widget::slot_jiexi_data_modbus(QString data)
 {
-    parseReply(data, 0, replies::Protocol::Modbus);
+    parseReply(data, 0, core::CheckMode::Crc);
 }
 void Widget::slot_jiexi_data_modbus_eng(QString data)
 {
-    parseReply(data, 1, replies::Protocol::Modbus);
+    parseReply(data, 1, core::CheckMode::Crc);
 }
 
 void Widget::on_button_clear_show_clicked()

@@ -84,12 +84,12 @@ void Widget::setUpModuleSearch()
     connect(buttons, &QDialogButtonBox::rejected, search_dialog, &QDialog::reject);
     connect(search_dialog, &QDialog::rejected, module_search, &PortScanner::cancel);
     connect(module_search, &PortScanner::probing, this,
-        [this](int index, int total, const scan::Target &t) {
+        [this](int index, int total, const core::scan::Target &t) {
             search_bar->setMaximum(total);
             search_bar->setValue(index);
             search_label->setText(texts::get(texts::Text::FindTrying, language)
                                       .arg(t.baud)
-                                      .arg(ui->jiaoyan_mode->itemText(t.checkMode))
+                                      .arg(ui->jiaoyan_mode->itemText(core::indexOf(t.checkMode)))
                                       .arg(t.address));
         });
     connect(module_search, &PortScanner::found, this, &Widget::showModuleFound);
@@ -123,23 +123,23 @@ void Widget::runModuleSearch()
     search_bar->setValue(0);
     search_dialog->open();
     module_search->start(
-        search_port, scan::order(module_search_plan), false, module_search_plan.answerMs);
+        search_port, core::scan::order(module_search_plan), false, module_search_plan.answerMs);
 }
 
-void Widget::showModuleFound(const scan::Target &module)
+void Widget::showModuleFound(const core::scan::Target &module)
 {
     const int baudIndex = ui->botelv_Box->findText(QString::number(module.baud));
     if (baudIndex >= 0)
         ui->botelv_Box->setCurrentIndex(baudIndex);
-    ui->jiaoyan_mode->setCurrentIndex(module.checkMode);
-    on_jiaoyan_mode_activated(module.checkMode);
+    ui->jiaoyan_mode->setCurrentIndex(core::indexOf(module.checkMode));
+    on_jiaoyan_mode_activated(core::indexOf(module.checkMode));
     ui->lineEdit_address->setText(QString::number(module.address));
     // The field's own slot takes the address, whether or not the cursor happened to move.
     on_lineEdit_address_cursorPositionChanged(0, ui->lineEdit_address->cursorPosition());
     appendLine(texts::get(texts::Text::FindFound, language)
                    .arg(search_port)
                    .arg(module.baud)
-                   .arg(ui->jiaoyan_mode->itemText(module.checkMode))
+                   .arg(ui->jiaoyan_mode->itemText(core::indexOf(module.checkMode)))
                    .arg(module.address));
 }
 
@@ -153,7 +153,7 @@ void Widget::endModuleSearch(int foundCount, bool cancelled, const QString &erro
     else if (foundCount == 0)
         appendRedLine(texts::get(texts::Text::FindNone, language)
                           .arg(search_port)
-                          .arg(scan::order(module_search_plan).size()));
+                          .arg(core::scan::order(module_search_plan).size()));
     else if (!serialport_state_1)
         on_open_button_clicked();
 }

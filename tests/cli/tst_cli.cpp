@@ -3,6 +3,9 @@
 #include "testsupport.h"
 
 #include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,6 +14,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 #include <csignal>
 #include <memory>
@@ -76,28 +80,71 @@ struct Run
     QString err;
 };
 
-Run cli(QStringList args, QProcess *process = nullptr)
+void start(QProcess &p, QStringList args, const QStringList &env = {})
 {
-    QProcess own;
-    QProcess &p = process ? *process : own;
     // A loaded machine may be slow to answer; a silent module is told its own timeout.
-    if (!args.contains(QLatin1String("--timeout")) && !args.isEmpty())
+    if (!args.contains(QLatin1String("--timeout")) && !args.contains(QLatin1String("ports")))
         args << "--timeout"
              << "10000";
-    if (!process)
-        p.start(program("tovandrix-cli"), args);
+    if (!env.isEmpty())
+        p.setEnvironment(QProcess::systemEnvironment() + env);
+    p.start(program("tovandrix-cli"), args);
+}
+
+Run finish(QProcess &p, const QByteArray &readBefore = {})
+{
     p.waitForFinished(kWaitMs);
     Run run { p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-        QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n')),
+        QString::fromUtf8(readBefore + p.readAllStandardOutput()).split(QLatin1Char('\n')),
         QString::fromUtf8(p.readAllStandardError()) };
     run.out.removeAll(QString());
     return run;
+}
+
+Run cli(const QStringList &args, const QStringList &env = {})
+{
+    QProcess p;
+    start(p, args, env);
+    return finish(p);
+}
+
+/** The lines of a text file, or the rows of a workbook's first sheet as comma-joined cells. */
+QStringList fileRows(const QString &file, QStringList *sheets = nullptr)
+{
+    if (!file.endsWith(QLatin1String(".xlsx"))) {
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly))
+            return { QStringLiteral("(cannot open)") };
+        QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+        if (lines.takeLast() != QString())
+            lines << QStringLiteral("(last line cut)");
+        return lines;
+    }
+    QProcess reader;
+    reader.start(testsupport::pythonWithOpenpyxl(),
+        { testsupport::sourceDir() + "/tests/export/read_xlsx.py", file });
+    reader.waitForFinished(kWaitMs);
+    const QJsonObject book = QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
+    QStringList table;
+    for (const QJsonValue row : book["rows"].toArray()) {
+        QStringList cells;
+        for (const QJsonValue cell : row.toArray())
+            cells << cell.toArray()[0].toString();
+        table << cells.join(QLatin1Char(','));
+    }
+    if (sheets)
+        for (const QJsonValue s : book["sheets"].toArray())
+            *sheets << s.toString();
+    return table;
 }
 
 QByteArray frames(const QList<QByteArray> &list)
 {
     return list.join();
 }
+
+const QRegularExpression kIsoTime(
+    QStringLiteral("^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3})([+-]\\d\\d:\\d\\d)$"));
 
 } // namespace
 
@@ -110,12 +157,17 @@ private slots:
     void commands();
     void measureFormats_data();
     void measureFormats();
-    void severalPortsAtOnce();
+    void severalPorts();
     void usageErrors_data();
     void usageErrors();
+    void existingFiles();
     void failures_data();
     void failures();
-    void ctrlCEndsTheRunCleanly();
+    void stopping_data();
+    void stopping();
+    void closedOutput();
+    void help_data();
+    void help();
     void scan_data();
     void scan();
 
@@ -128,60 +180,72 @@ void TestCli::initTestCase()
     for (const char *name : { "tovandrix-cli", "tovandrix-sim" })
         if (!QFile::exists(program(name)))
             QSKIP(qPrintable(program(name) + QStringLiteral(" not built")));
+    if (testsupport::pythonWithOpenpyxl().isEmpty())
+        QSKIP("python3 with openpyxl missing");
     QVERIFY(m_dir.isValid());
 }
 
 void TestCli::commands_data()
 {
+    QTest::addColumn<QStringList>("module");
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QByteArray>("wire"); // what the module must receive
     QTest::addColumn<QStringList>("mentions"); // on standard output, one line each
     const QStringList crc { "--check", "crc" };
     QTest::newRow("info-aa-every-query-once")
-        << QStringList { "info" }
+        << QStringList() << QStringList { "info" }
         << frames({ aa("80 00 0A"), aa("80 00 0C"), aa("80 00 0E"), aa("80 00 00"), aa("80 00 12"),
                aa("80 00 06"), aa("80 00 08"), aa("80 00 00") })
         << QStringList { "0A0B", "0C0D", "", "address:0", "0mm", "3456", "21.5", "" };
     QTest::newRow("info-modbus-every-query-once")
-        << crc + QStringList { "info" }
+        << QStringList() << crc + QStringList { "info" }
         << frames({ rtu("01 04 00 03 00 01"), rtu("01 04 00 02 00 01"), rtu("01 04 00 07 00 02"),
                rtu("01 03 00 00 00 01"), rtu("01 03 00 01 00 01"), rtu("01 04 00 01 00 01"),
                rtu("01 04 00 06 00 01"), rtu("01 04 00 05 00 02") })
         << QStringList { "0A0B", "0C0D", "", "01", "0mm", "3456", "21.5", "3.4" };
-    QTest::newRow("set-address-aa") << QStringList { "set", "address", "5" }
+    QTest::newRow("set-address-aa") << QStringList() << QStringList { "set", "address", "5" }
                                     << aa("00 00 10 00 01 00 05") << QStringList { "5" };
-    QTest::newRow("set-address-modbus") << crc + QStringList { "set", "address", "5" }
-                                        << rtu("01 06 00 00 00 05") << QStringList { "05" };
-    QTest::newRow("set-baud-aa-code-4") << QStringList { "set", "baud", "19200" }
+    QTest::newRow("set-address-modbus")
+        << QStringList() << crc + QStringList { "set", "address", "5" } << rtu("01 06 00 00 00 05")
+        << QStringList { "05" };
+    QTest::newRow("set-baud-aa-code-4") << QStringList() << QStringList { "set", "baud", "19200" }
                                         << aa("00 00 14 00 01 00 04") << QStringList { "19200" };
     QTest::newRow("set-negative-offset-modbus")
-        << crc + QStringList { "set", "offset", "-5" } << rtu("01 06 00 01 FF FB")
+        << QStringList() << crc + QStringList { "set", "offset", "-5" } << rtu("01 06 00 01 FF FB")
         << QStringList { "-5mm" };
+    // The offset goes to the module addressed, not to address 1.
+    QTest::newRow("set-offset-modbus-address-17")
+        << QStringList { "--modbus-address", "17" }
+        << crc + QStringList { "--address", "17", "set", "offset", "-5" }
+        << rtu("11 06 00 01 FF FB") << QStringList { "-5mm" };
     QTest::newRow("set-laser-on-modbus")
-        << crc + QStringList { "set", "laser", "on" } << rtu("01 05 00 00 FF 00") << QStringList {};
-    QTest::newRow("send-aa-prints-the-reply") << QStringList { "send",
-        "AA 80 00 06 86" } << aa("80 00 06") << QStringList { hexText(aa("80 00 06 00 01 34 56")) };
+        << QStringList() << crc + QStringList { "set", "laser", "on" } << rtu("01 05 00 00 FF 00")
+        << QStringList {};
+    QTest::newRow("send-aa-prints-the-reply")
+        << QStringList() << QStringList { "send", "AA 80 00 06 86" } << aa("80 00 06")
+        << QStringList { hexText(aa("80 00 06 00 01 34 56")) };
     QTest::newRow("send-modbus-crc-appended")
-        << crc + QStringList { "send", "0104000100", "01" } << rtu("01 04 00 01 00 01")
-        << QStringList { hexText(rtu("01 04 02 34 56")) };
+        << QStringList() << crc + QStringList { "send", "0104000100", "01" }
+        << rtu("01 04 00 01 00 01") << QStringList { hexText(rtu("01 04 02 34 56")) };
     QTest::newRow("measure-count-aa-fast")
-        << QStringList { "measure", "--count", "2", "--speed", "fast" }
+        << QStringList() << QStringList { "measure", "--count", "2", "--speed", "fast" }
         << frames({ aa("00 00 20 00 01 00 02"), aa("00 00 20 00 01 00 02") })
         << QStringList { "4321", "4321" };
     QTest::newRow("measure-count-modbus-slow-sets-the-speed-first")
-        << crc + QStringList { "measure", "--count", "1", "--speed", "slow" }
+        << QStringList() << crc + QStringList { "measure", "--count", "1", "--speed", "slow" }
         << frames({ rtu("01 01 06 00 02 01"), rtu("01 04 00 04 00 03") }) << QStringList { "4321" };
 }
 
 void TestCli::commands()
 {
+    QFETCH(QStringList, module);
     QFETCH(QStringList, args);
     QFETCH(QByteArray, wire);
     QFETCH(QStringList, mentions);
-    Module module({});
-    const Run run = cli(args + QStringList { "--port", module.path });
+    Module m(module);
+    const Run run = cli(args + QStringList { "--port", m.path });
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(module.received(), hexText(wire));
+    QCOMPARE(m.received(), hexText(wire));
     QCOMPARE(run.out.size(), qMax<qsizetype>(mentions.size(), 1));
     for (int i = 0; i < mentions.size(); ++i)
         QVERIFY2(run.out[i].contains(mentions[i]), qPrintable(run.out.join('\n')));
@@ -192,14 +256,21 @@ void TestCli::measureFormats_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QString>("mode"); // the mode text of the records
+    QTest::addColumn<QString>("zone"); // TZ of the program; its offset ends every ISO time
     QTest::newRow("text-to-txt-aa") << QStringList { "--format", "text" } << "txt"
-                                    << "Auto measure";
-    QTest::newRow("csv-to-csv-modbus-chinese")
+                                    << "Auto measure"
+                                    << "UTC";
+    QTest::newRow("csv-to-csv-modbus-chinese-offset-0530")
         << QStringList { "--format", "csv", "--check", "crc", "--lang", "zh" } << "csv"
-        << "自动测量";
-    QTest::newRow("jsonl-to-xlsx-aa-slow")
+        << "自动测量"
+        << "Asia/Kolkata";
+    QTest::newRow("jsonl-to-xlsx-aa-slow-offset-minus-0300")
         << QStringList { "--format", "jsonl", "--speed", "slow" } << "xlsx"
-        << "Slow measure";
+        << "Slow measure"
+        << "America/Sao_Paulo";
+    QTest::newRow("csv-to-jsonl-aa") << QStringList { "--format", "csv" } << "jsonl"
+                                     << "Auto measure"
+                                     << "UTC";
 }
 
 void TestCli::measureFormats()
@@ -207,16 +278,30 @@ void TestCli::measureFormats()
     QFETCH(QStringList, args);
     QFETCH(QString, suffix);
     QFETCH(QString, mode);
+    QFETCH(QString, zone);
     Module module({});
-    const QString file = m_dir.filePath(QStringLiteral("run.") + suffix);
+    const QString file = m_dir.filePath(QTest::currentDataTag() + QStringLiteral(".") + suffix);
+    const QDateTime before = QDateTime::currentDateTimeUtc();
     const Run run = cli(
-        args + QStringList { "measure", "--count", "3", "--port", module.path, "--output", file });
+        args + QStringList { "measure", "--count", "3", "--port", module.path, "--output", file },
+        { "TZ=" + zone });
     QCOMPARE(run.exitCode, 0);
-    // Every format carries the same cells: the port, a time, the mode, 4321 mm, signal 77 and a
-    // measuring time.
-    const QRegularExpression clock(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d$"));
+    const QTimeZone tz(zone.toLatin1());
+    const int offsetS = tz.offsetFromUtc(before);
+    const QString offset = QStringLiteral("%1%2:%3")
+                               .arg(offsetS < 0 ? '-' : '+')
+                               .arg(qAbs(offsetS) / 3600, 2, 10, QLatin1Char('0'))
+                               .arg(qAbs(offsetS) / 60 % 60, 2, 10, QLatin1Char('0'));
+    // Machine-read times carry date, milliseconds and the zone's offset, and name this moment.
+    auto checkTime = [&](const QString &text) {
+        const auto m = kIsoTime.match(text);
+        QVERIFY2(m.hasMatch() && m.captured(2) == offset, qPrintable(text));
+        const QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
+        QVERIFY2(
+            qAbs(t.toMSecsSinceEpoch() - before.toMSecsSinceEpoch()) < 60000, qPrintable(text));
+    };
     QStringList records = run.out;
-    if (suffix == QLatin1String("csv"))
+    if (args[1] == QLatin1String("csv"))
         QCOMPARE(records.takeFirst(), "port,time,mode,distance_mm,signal,measuring_time_ms");
     // The run's statistics: the last JSON line, or a table on standard error.
     if (args[1] == QLatin1String("jsonl")) {
@@ -237,7 +322,8 @@ void TestCli::measureFormats()
         } else if (args[1] == QLatin1String("csv")) {
             const QStringList c = line.split(QLatin1Char(','));
             QCOMPARE(c.mid(0, 1) + c.mid(2, 3), QStringList({ module.path, mode, "4321", "77" }));
-            QVERIFY(clock.match(c[1]).hasMatch() && c[5].toInt() > 0);
+            checkTime(c[1]);
+            QVERIFY(c[5].toInt() > 0);
         } else {
             const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
             QCOMPARE(o.keys().size(), 6);
@@ -245,38 +331,28 @@ void TestCli::measureFormats()
             QCOMPARE(o["mode"].toString(), mode);
             QCOMPARE(o["distance_mm"].toInt(), 4321);
             QCOMPARE(o["signal"].toInt(), 77);
-            QVERIFY(
-                clock.match(o["time"].toString()).hasMatch() && o["measuring_time_ms"].toInt() > 0);
+            checkTime(o["time"].toString());
+            QVERIFY(o["measuring_time_ms"].toInt() > 0);
         }
     }
-    QStringList table; // the file's rows as comma-joined cells
-    if (suffix == QLatin1String("xlsx")) {
-        const QString python = testsupport::pythonWithOpenpyxl();
-        if (python.isEmpty())
-            QSKIP("python3 with openpyxl missing");
-        QProcess reader;
-        reader.start(python, { testsupport::sourceDir() + "/tests/export/read_xlsx.py", file });
-        QVERIFY(reader.waitForFinished(kWaitMs));
-        for (const QJsonValue row :
-            QJsonDocument::fromJson(reader.readAllStandardOutput()).object()["rows"].toArray()) {
-            QStringList cells;
-            for (const QJsonValue cell : row.toArray())
-                cells << cell.toArray()[0].toString();
-            table << cells.join(QLatin1Char(','));
-        }
-    } else {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        table = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
-        QCOMPARE(table.takeLast(), QString());
-    }
+    QStringList sheets;
+    QStringList table = fileRows(file, &sheets);
     if (suffix == QLatin1String("csv")) {
         QCOMPARE(table, run.out);
         return;
     }
-    // The window's export: its header, then time, mode, distance, signal, measuring time.
+    if (suffix == QLatin1String("jsonl")) {
+        QCOMPARE(table.size(), 3);
+        for (const QString &row : table)
+            QCOMPARE(QJsonDocument::fromJson(row.toUtf8()).object()["distance_mm"].toInt(), 4321);
+        return;
+    }
+    if (suffix == QLatin1String("xlsx"))
+        QCOMPARE(sheets, QStringList({ "Sheet1", "Statistics" }));
+    // The window's files keep the window's format: its header, then time of day, mode, distance,
+    // signal, measuring time.
     QCOMPARE(table.takeFirst(),
-        QDate::currentDate().toString("'time:'yyyy/MM/dd")
+        QDateTime::currentDateTimeUtc().toTimeZone(tz).date().toString("'time:'yyyy/MM/dd")
             + ",Measurement mode,Measure result/mm,Signal result,Measuring time/ms");
     QCOMPARE(table.size(), 3);
     for (const QString &row : table)
@@ -286,20 +362,35 @@ void TestCli::measureFormats()
             qPrintable(row));
 }
 
-void TestCli::severalPortsAtOnce()
+void TestCli::severalPorts()
 {
     Module near({ "--distance", "100", "--rate", "50" });
     Module far({ "--distance", "9000", "--rate", "50" });
-    const Run run = cli({ "measure", "--seconds", "1", "--format", "csv", "--port", near.path,
-        "--port", far.path });
+    // Two ports whose last path element is the same: their files must not be one.
+    const QString base = m_dir.filePath(QStringLiteral("several"));
+    QVERIFY(QDir().mkpath(base + "/d1") && QDir().mkpath(base + "/d2"));
+    const QString a = base + "/d1/m", b = base + "/d2/m";
+    QVERIFY(QFile::link(near.path, a) && QFile::link(far.path, b));
+    const QString file = base + "/coll.txt";
+    const Run run = cli({ "measure", "--seconds", "1", "--format", "csv", "--port", a, "--port", b,
+        "--output", file });
     QCOMPARE(run.exitCode, 0);
     QMap<QString, int> counts;
     for (const QString &line : run.out.mid(1)) {
         const QStringList c = line.split(QLatin1Char(','));
-        QCOMPARE(c[3], c[0] == near.path ? "100" : "9000");
+        QCOMPARE(c[3], c[0] == a ? "100" : "9000");
         ++counts[c[0]];
     }
-    QVERIFY2(counts.value(near.path) > 0 && counts.value(far.path) > 0, qPrintable(run.err));
+    QVERIFY2(counts.value(a) > 0 && counts.value(b) > 0, qPrintable(run.err));
+    // One file per port, named after its whole path, with that port's records only.
+    const QString tag = QString(base).remove(0, 1).replace('/', '-');
+    for (const auto &[port, distance] : { std::pair(a, "100"), std::pair(b, "9000") }) {
+        const QString name = base + "/coll-" + tag + (port == a ? "-d1-m.txt" : "-d2-m.txt");
+        const QStringList rows = fileRows(name).mid(1);
+        QCOMPARE(rows.size(), counts.value(port));
+        for (const QString &row : rows)
+            QCOMPARE(row.split(QLatin1Char(','))[2], distance);
+    }
     // Each line was started and stopped: a continuous start, then the stop byte.
     for (Module *m : { &near, &far })
         QCOMPARE(m->received(), hexText(aa("00 00 20 00 01 00 04") + QByteArray("\x58")));
@@ -309,22 +400,53 @@ void TestCli::usageErrors_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("mention");
+    const QString exists = m_dir.filePath(QStringLiteral("exists.csv"));
+    QFile f(exists);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("a,b\n1,2\n") > 0);
+    f.close();
+    const QStringList port { "--port", "/nonexistent/x" };
+    const QStringList crc { "--check", "crc" };
     QTest::newRow("no-command") << QStringList {} << "command";
     QTest::newRow("unknown-command") << QStringList { "calibrate", "--port", "x" } << "calibrate";
     QTest::newRow("scan-narrowed-with-bauds-not-baud")
         << QStringList { "scan", "--baud", "9600", "--port", "x" } << "--bauds";
     QTest::newRow("info-without-port") << QStringList { "info" } << "--port";
+    QTest::newRow("empty-port") << QStringList { "info", "--port", "" } << "--port";
     QTest::newRow("aa-address-128")
-        << QStringList { "info", "--port", "x", "--address", "128" } << "--address";
+        << port + QStringList { "info", "--address", "128" } << "0 to 127";
+    QTest::newRow("modbus-address-255")
+        << port + crc + QStringList { "info", "--address", "255" } << "1 to 247";
+    QTest::newRow("modbus-broadcast-address-0")
+        << port + crc + QStringList { "measure", "--address", "0" } << "1 to 247";
+    QTest::newRow("modbus-set-address-0")
+        << port + crc + QStringList { "set", "address", "0" } << "1 to 247";
+    QTest::newRow("modbus-set-address-248")
+        << port + crc + QStringList { "set", "address", "248" } << "\"248\"";
+    QTest::newRow("negative-count-says-minus-1")
+        << port + QStringList { "measure", "--count", "-1" } << "not \"-1\"";
+    QTest::newRow("negative-timeout-says-minus-5")
+        << port + QStringList { "info", "--timeout", "-5" } << "not \"-5\"";
     QTest::newRow("offset-beyond-16-bits")
-        << QStringList { "set", "offset", "65536", "--port", "x" } << "offset";
-    QTest::newRow("send-not-hex") << QStringList { "send", "AZ", "--port", "x" } << "AZ";
+        << port + QStringList { "set", "offset", "65536" } << "offset";
+    QTest::newRow("send-not-hex") << port + QStringList { "send", "AZ" } << "AZ";
     QTest::newRow("count-and-seconds")
-        << QStringList { "measure", "--count", "1", "--seconds", "1", "--port", "x" } << "both";
+        << port + QStringList { "measure", "--count", "1", "--seconds", "1" } << "both";
     QTest::newRow("format-outside-measure")
-        << QStringList { "info", "--format", "csv", "--port", "x" } << "--format";
+        << port + QStringList { "info", "--format", "csv" } << "--format";
     QTest::newRow("output-of-unknown-kind")
-        << QStringList { "measure", "--output", "a.pdf", "--port", "x" } << "--output";
+        << port + QStringList { "measure", "--output", "a.pdf" } << "--output";
+    QTest::newRow("existing-output-file-named")
+        << port + QStringList { "measure", "--output", exists } << exists;
+    QTest::newRow("append-to-a-csv-of-other-records")
+        << port + QStringList { "measure", "--append", "--output", exists } << "header";
+    QTest::newRow("append-to-a-workbook")
+        << port + QStringList { "measure", "--append", "--output", "a.xlsx" } << "--append";
+    QTest::newRow("force-and-append")
+        << port + QStringList { "measure", "--force", "--append", "--output", "a.csv" }
+        << "--force";
+    QTest::newRow("two-ports-one-file-name")
+        << QStringList { "measure", "--port", "/x/a-b", "--port", "/x/a/b", "--output", "c.txt" }
+        << "same file";
 }
 
 void TestCli::usageErrors()
@@ -335,6 +457,37 @@ void TestCli::usageErrors()
     QCOMPARE(run.exitCode, 2);
     QCOMPARE(run.out, QStringList());
     QVERIFY2(run.err.contains(mention) && run.err.contains("--help"), qPrintable(run.err));
+    QVERIFY2(!run.err.contains(QLatin1String("neg")), qPrintable(run.err));
+}
+
+void TestCli::existingFiles()
+{
+    Module module({});
+    const QString csv = m_dir.filePath(QStringLiteral("continued.csv"));
+    const QString jsonl = m_dir.filePath(QStringLiteral("continued.jsonl"));
+    auto measure = [&](const QString &file, const QString &how) {
+        return cli({ "measure", "--count", "2", "--port", module.path, "--output", file, how })
+            .exitCode;
+    };
+    QCOMPARE(measure(csv, "--append"), 0); // a new file is started
+    QCOMPARE(measure(csv, "--append"), 0);
+    QCOMPARE(measure(jsonl, "--force"), 0);
+    QCOMPARE(measure(jsonl, "--append"), 0);
+    const QStringList rows = fileRows(csv);
+    QCOMPARE(rows.size(), 5);
+    QCOMPARE(rows.count(QStringLiteral("port,time,mode,distance_mm,signal,measuring_time_ms")), 1);
+    QCOMPARE(fileRows(jsonl).size(), 4);
+    // --force starts the file afresh.
+    QCOMPARE(measure(csv, "--force"), 0);
+    QCOMPARE(fileRows(csv).size(), 3);
+    // A run killed mid-line left a partial line: the records continue on a line of their own.
+    QFile f(jsonl);
+    QVERIFY(f.open(QIODevice::Append) && f.write("{\"port\":") > 0);
+    f.close();
+    QCOMPARE(measure(jsonl, "--append"), 0);
+    const QStringList lines = fileRows(jsonl);
+    QCOMPARE(lines.size(), 7);
+    QVERIFY(QJsonDocument::fromJson(lines.last().toUtf8()).isObject());
 }
 
 void TestCli::failures_data()
@@ -354,9 +507,16 @@ void TestCli::failures_data()
     QTest::newRow("run-line-drops-after-25")
         << QStringList { "--disconnect-after", "25", "--rate", "200" }
         << QStringList { "measure", "--seconds", "0" } << 25 << "port failed";
-    QTest::newRow("error-replies-counted")
+    // An error reply is a record and an error of the run in either protocol.
+    QTest::newRow("error-replies-counted-aa")
         << QStringList { "--error-every", "2" } << QStringList { "measure", "--count", "4" } << 4
         << "2 error replies";
+    QTest::newRow("error-replies-counted-modbus")
+        << QStringList { "--error-every", "2" }
+        << QStringList { "measure", "--count", "4", "--check", "crc" } << 4 << "2 error replies";
+    QTest::newRow("bare-port-name-says-where-it-looked")
+        << QStringList() << QStringList { "measure", "--port", "tovandrix-no-such-port" } << -1
+        << "/dev/tovandrix-no-such-port";
 }
 
 void TestCli::failures()
@@ -366,44 +526,160 @@ void TestCli::failures()
     QFETCH(int, records);
     QFETCH(QString, reason);
     Module m(module);
-    const QString file = m_dir.filePath(QStringLiteral("fail.csv"));
-    const Run run
-        = cli(args + QStringList { "--port", m.path, "--output", file, "--format", "csv" });
+    const QString file = m_dir.filePath(QTest::currentDataTag() + QStringLiteral(".jsonl"));
+    if (!args.contains(QLatin1String("--port")))
+        args << "--port" << m.path;
+    const Run run = cli(args + QStringList { "--output", file, "--format", "jsonl" });
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains(reason), qPrintable(run.err));
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    // The file holds, whole, every record taken: those on standard output.
-    QCOMPARE(QString::fromUtf8(f.readAll()), run.out.join('\n') + '\n');
-    if (records >= 0) {
-        // A hung-up pseudo-terminal drops the input not yet read, so a starved run may take fewer.
-        QVERIFY(run.out.size() - 1 <= records);
-        QVERIFY2(run.err.contains(QStringLiteral("%1 record").arg(run.out.size() - 1)),
-            qPrintable(run.err));
-    }
+    // The file holds, whole, every record taken: those on standard output before the statistics.
+    QStringList out = run.out;
+    QJsonObject stats;
+    if (!out.isEmpty() && out.last().contains(QLatin1String("newest_100")))
+        stats = QJsonDocument::fromJson(out.takeLast().toUtf8()).object()["all"].toObject();
+    QCOMPARE(fileRows(file), out);
+    if (records < 0)
+        return;
+    // A hung-up pseudo-terminal drops the input not yet read, so a starved run may take fewer.
+    QVERIFY(out.size() <= records);
+    QVERIFY2(run.err.contains(QStringLiteral("%1 record").arg(out.size())), qPrintable(run.err));
+    // The statistics count what the records say.
+    int errors = 0;
+    for (const QString &line : out)
+        errors += QJsonDocument::fromJson(line.toUtf8()).object()["signal"].isNull();
+    QCOMPARE(stats["count"].toInt(), out.size());
+    QCOMPARE(stats["errors"].toInt(), errors);
 }
 
-void TestCli::ctrlCEndsTheRunCleanly()
+void TestCli::stopping_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QStringList>("module");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("suffix"); // of the --output file; empty: none
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("stopByte"); // the module is told to stop
+    const QStringList open { "measure", "--seconds", "0" };
+    // A dropped SSH session, a polite kill and Ctrl+C end a run alike.
+    QTest::newRow("hangup-ends-an-open-run-0-workbook-complete")
+        << int(SIGHUP) << QStringList { "--rate", "100" } << open << "xlsx" << 0 << true;
+    QTest::newRow("terminate-ends-an-open-run-0-csv-complete")
+        << int(SIGTERM) << QStringList { "--rate", "100" }
+        << open + QStringList { "--format", "csv" } << "csv" << 0 << true;
+    QTest::newRow("interrupt-ends-an-open-run-0-txt-complete")
+        << int(SIGINT) << QStringList { "--rate", "100" } << open << "txt" << 0 << true;
+    QTest::newRow("interrupt-cuts-a-count-short-130")
+        << int(SIGINT) << QStringList()
+        << QStringList { "measure", "--count", "100000", "--speed", "fast", "--format", "jsonl" }
+        << "jsonl" << 130 << false;
+    QTest::newRow("hangup-cuts-a-timed-run-short-130")
+        << int(SIGHUP) << QStringList { "--rate", "100" }
+        << QStringList { "measure", "--seconds", "60", "--format", "csv" } << "csv" << 130 << true;
+    // A module at another address never answers: the signal comes while the command waits.
+    QTest::newRow("interrupt-cuts-info-short-130")
+        << int(SIGINT) << QStringList { "--address", "9" } << QStringList { "info" } << "" << 130
+        << false;
+    QTest::newRow("interrupt-cuts-a-scan-short-130")
+        << int(SIGINT) << QStringList { "--address", "9" }
+        << QStringList { "scan", "--all", "--checks", "none", "--bauds", "9600" } << "" << 130
+        << false;
+}
+
+void TestCli::stopping()
+{
+    QFETCH(int, signal);
+    QFETCH(QStringList, module);
+    QFETCH(QStringList, args);
+    QFETCH(QString, suffix);
+    QFETCH(int, exitCode);
+    QFETCH(bool, stopByte);
+    Module m(module);
+    const QString file = m_dir.filePath(QTest::currentDataTag() + QStringLiteral(".") + suffix);
+    QStringList full = args + QStringList { "--port", m.path };
+    if (!suffix.isEmpty())
+        full << "--output" << file;
+    QProcess p;
+    start(p, full);
+    QByteArray out;
+    const bool measures = args.first() == QLatin1String("measure");
+    // Measuring runs are stopped once records flow, the others once they are under way.
+    while (measures && out.count('\n') < 5 && p.waitForReadyRead(kWaitMs))
+        out += p.readAllStandardOutput();
+    if (!measures)
+        QTest::qWait(500);
+    ::kill(pid_t(p.processId()), signal);
+    const Run run = finish(p, out);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.err.contains(QLatin1String("stop")), qPrintable(run.err));
+    if (measures) {
+        // Every record shown is in the file, whole, and the summary counts them.
+        QStringList records = run.out;
+        if (suffix == QLatin1String("jsonl"))
+            records.removeLast(); // the statistics
+        QStringList rows = fileRows(file);
+        if (suffix == QLatin1String("txt") || suffix == QLatin1String("xlsx"))
+            rows.removeFirst(); // the window's header
+        QCOMPARE(rows.size(), records.size());
+        if (suffix == QLatin1String("csv") || suffix == QLatin1String("jsonl"))
+            QCOMPARE(rows.mid(1), records.mid(1));
+        const qsizetype count
+            = suffix == QLatin1String("csv") ? records.size() - 1 : records.size();
+        QVERIFY2(run.err.contains(QStringLiteral(": %1 record").arg(count)), qPrintable(run.err));
+    }
+    QCOMPARE(m.received().endsWith(QLatin1String(" 58")), stopByte);
+}
+
+void TestCli::closedOutput()
 {
     Module module({ "--rate", "100" });
-    const QString file = m_dir.filePath(QStringLiteral("interrupted.txt"));
+    const QString file = m_dir.filePath(QStringLiteral("reader-gone.csv"));
+    // A real reader that goes away: head takes the first line and exits.
     QProcess p;
-    p.start(program("tovandrix-cli"),
-        { "measure", "--seconds", "0", "--port", module.path, "--output", file });
-    QByteArray out;
-    while (out.count('\n') < 5 && p.waitForReadyRead(kWaitMs))
-        out += p.readAllStandardOutput();
-    ::kill(pid_t(p.processId()), SIGINT);
-    Run run = cli({}, &p);
-    run.out = QString::fromUtf8(out).split('\n') + run.out;
-    run.out.removeAll(QString());
+    p.start(QStringLiteral("bash"),
+        { "-c",
+            QStringLiteral("\"$0\" measure --seconds 10 --format csv --output \"$1\" --port "
+                           "\"$2\" | head -1; exit ${PIPESTATUS[0]}"),
+            program("tovandrix-cli"), file, module.path });
+    QElapsedTimer clock;
+    clock.start();
+    const Run run = finish(p);
+    QCOMPARE(run.out.size(), 1);
+    // The run ends soon after nobody reads it, and ends cleanly.
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(run.err));
+    QCOMPARE(run.exitCode, 130);
+    QVERIFY2(run.err.contains(QLatin1String("standard output closed")), qPrintable(run.err));
+    const QStringList rows = fileRows(file);
+    QVERIFY(rows.size() > 1);
+    for (const QString &row : rows.mid(1))
+        QCOMPARE(row.split(QLatin1Char(',')).size(), 6);
+    // The module was stopped: the next command gets its own answers, not a stale stream.
+    const Run next = cli({ "measure", "--count", "2", "--format", "csv", "--port", module.path });
+    QCOMPARE(next.exitCode, 0);
+    QCOMPARE(next.out.size(), 3);
+    for (const QString &row : next.out.mid(1))
+        QVERIFY2(row.split(QLatin1Char(','))[5].toInt() > 0, qPrintable(row));
+    QVERIFY(module.received().startsWith(hexText(aa("00 00 20 00 01 00 04") + "\x58")));
+}
+
+void TestCli::help_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("mention");
+    QTest::newRow("scan-timeout-default-5") << QStringList { "scan", "--help" } << "Default: 5.";
+    QTest::newRow("measure-timeout-default-1000")
+        << QStringList { "measure", "--help" } << "Default: 1000.";
+    QTest::newRow("whole-help-names-exit-130") << QStringList { "--help" } << "130";
+}
+
+void TestCli::help()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, mention);
+    QProcess p;
+    p.start(program("tovandrix-cli"), args);
+    const Run run = finish(p);
     QCOMPARE(run.exitCode, 0);
-    QVERIFY2(
-        run.err.contains(QStringLiteral("%1 records").arg(run.out.size())), qPrintable(run.err));
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll().count('\n'), run.out.size() + 1);
-    QVERIFY(module.received().endsWith(QLatin1String(" 58")));
+    QVERIFY2(run.out.join('\n').contains(mention), qPrintable(run.out.join('\n')));
 }
 
 void TestCli::scan_data()
@@ -415,11 +691,14 @@ void TestCli::scan_data()
     QTest::newRow("modbus-address-7-at-38400")
         << QStringList { "--baud", "38400", "--address", "3", "--modbus-address", "7" }
         << QStringList { "--checks", "crc", "--bauds", "9600,38400", "--addresses", "1-8" }
-        << QStringList { "38400 crc 7" };
+        << QStringList { "38400\tcrc\t7" };
     QTest::newRow("all-two-modules-on-one-line")
         << QStringList { "--address", "2", "--extra-address", "4" }
         << QStringList { "--all", "--bauds", "9600", "--checks", "none", "--addresses", "0-5" }
-        << QStringList { "9600 none 2", "9600 none 4" };
+        << QStringList { "9600\tnone\t2", "9600\tnone\t4" };
+    QTest::newRow("jsonl") << QStringList { "--address",
+        "2" } << QStringList { "--bauds", "9600", "--checks", "none", "--format", "jsonl" }
+                           << QStringList { R"("address":2,"baud":9600,"check":"none")" };
     QTest::newRow("none-found-exit-1")
         << QStringList { "--baud", "4800" }
         << QStringList { "--bauds", "9600", "--addresses", "2-3" } << QStringList();
@@ -433,8 +712,10 @@ void TestCli::scan()
     Module m(module + QStringList { "--strict-speed" });
     const Run run = cli(QStringList { "scan", "--port", m.path, "--timeout", "60" } + args);
     QCOMPARE(run.exitCode, found.isEmpty() ? 1 : 0);
+    const bool json = args.contains(QLatin1String("jsonl"));
     for (QString &line : found)
-        line.prepend(m.path + QLatin1Char(' '));
+        line = json ? QStringLiteral("{%1,\"port\":\"%2\"}").arg(line, m.path)
+                    : m.path + QLatin1Char('\t') + line;
     QCOMPARE(run.out, found);
     if (found.isEmpty())
         QVERIFY2(run.err.contains("no module answered"), qPrintable(run.err));

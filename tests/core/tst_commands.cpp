@@ -9,13 +9,13 @@
 
 #include <limits>
 
-using commands::Inputs;
-using C = commands::Command;
-using W = commands::Warning;
+using core::commands::Inputs;
+using C = core::commands::Command;
+using W = core::commands::Warning;
 
-Q_DECLARE_METATYPE(commands::Command)
-Q_DECLARE_METATYPE(commands::Inputs)
-Q_DECLARE_METATYPE(commands::Warning)
+Q_DECLARE_METATYPE(core::commands::Command)
+Q_DECLARE_METATYPE(core::commands::Inputs)
+Q_DECLARE_METATYPE(core::commands::Warning)
 
 namespace {
 constexpr int kNone = std::numeric_limits<int>::min();
@@ -75,7 +75,7 @@ private slots:
         row("aa-laser-off", C::LaserOff, 0, kIn, "AA 05 01 BE 00 01 00 00 C5");
         row("rtu-laser-off", C::LaserOff, 1, kIn, "11 05 00 00 00 00");
         row("aa-set-offset-minus-5", C::SetOffset, 0, kIn, "AA 05 00 12 00 01 FF FB 12");
-        row("rtu-set-offset-always-address-1", C::SetOffset, 1, kIn, "01 06 00 01 FF FB");
+        row("rtu-set-offset-to-the-addressed-module", C::SetOffset, 1, kIn, "11 06 00 01 FF FB");
         row("aa-set-address-old-3-new-9", C::SetAddress, 0, kIn, "AA 03 00 10 00 01 00 09 1D");
         row("rtu-set-address-old-3-new-9", C::SetAddress, 1, kIn, "03 06 00 00 00 09");
         row("aa-set-baud-rate-code-6", C::SetBaudRate, 0, kIn, "AA 05 00 14 00 01 00 06 20");
@@ -88,7 +88,6 @@ private slots:
         row("rtu-stop-lacking", C::ContinuousStop, 1, kIn, "", W::ContinuousNotAvailable);
         row("aa-measure-mode-sends-nothing", C::MeasureMode, 0, kIn, "");
         row("rtu-measure-mode-fast", C::MeasureMode, 1, kIn, "11 01 06 00 02 02");
-        row("check-mode-2-sends-nothing", C::ReadVoltage, 2, kIn, "");
         // Worked examples and the edges of the values a frame carries.
         row("aa-measure-once-address-0", C::MeasureOnce, 0, {}, "AA 00 00 20 00 01 00 00 21");
         row("rtu-set-offset-65536-wraps", C::SetOffset, 1, { 0, 1, 0, 65536 }, "01 06 00 01 00 00");
@@ -97,6 +96,11 @@ private slots:
         row("aa-read-address-128", C::ReadVoltage, 0, { 128 }, "", out);
         row("aa-write-address-128", C::LaserOn, 0, { 128 }, "", out);
         row("aa-write-address-minus-1", C::SetBaudRate, 0, { -1 }, "", out);
+        // Modbus address 0 is a broadcast no module answers; 248-255 are reserved.
+        row("rtu-read-broadcast-address-0", C::ReadVoltage, 1, { 0, 0 }, "", out);
+        row("rtu-read-address-248", C::MeasureOnce, 1, { 0, 248 }, "", out);
+        row("rtu-set-address-to-248", C::SetAddress, 1, { 0, 1, 0, 0, 1, 248 }, "", out);
+        row("rtu-speed-to-address-0", C::MeasureMode, 1, { 0, 0 }, "", out);
         row("aa-set-address-from-128", C::SetAddress, 0, { 0, 1, 0, 0, 128, 2 }, "", out);
         row("aa-set-address-to-128", C::SetAddress, 0, { 0, 1, 0, 0, 1, 128 }, "", out);
     }
@@ -107,7 +111,8 @@ private slots:
         QFETCH(Inputs, inputs);
         QFETCH(QString, text);
         QFETCH(W, warning);
-        const commands::Built built = commands::build(command, mode, inputs);
+        const core::commands::Built built
+            = core::commands::build(command, core::CheckMode(mode), inputs);
         QCOMPARE(built.text.value_or(QString()), text);
         QCOMPARE(built.text.has_value(), !text.isEmpty());
         QCOMPARE(built.warning, warning);
@@ -116,7 +121,7 @@ private slots:
         if (mode == 0 && bytes.size() > 1)
             QCOMPARE(quint8(bytes.back()), testsupport::sum8(bytes.mid(1, bytes.size() - 2)));
         if (command == C::ReadAddress && mode == 0 && !text.isEmpty()) // the search's own probe
-            QCOMPARE(commands::addressProbe(inputs.address), text);
+            QCOMPARE(core::commands::addressProbe(inputs.address), text);
     }
 
     void numberFields_data()
@@ -147,13 +152,13 @@ private slots:
         QFETCH(int, offset);
         QFETCH(QString, offsetHex);
         QFETCH(int, address);
-        QCOMPARE(commands::offsetField(text).value_or(kNone), offset);
-        QCOMPARE(commands::addressField(text).value_or(kNone), address);
+        QCOMPARE(core::commands::offsetField(text).value_or(kNone), offset);
+        QCOMPARE(core::commands::addressField(text).value_or(kNone), address);
         if (offset == kNone)
             return;
-        QCOMPARE(commands::offsetText(offset), offsetHex);
+        QCOMPARE(core::commands::offsetText(offset), offsetHex);
         // What the check lets through, the window's field reader reads as the same number.
-        QCOMPARE(commands::fieldNumber(text), offset);
+        QCOMPARE(core::commands::fieldNumber(text), offset);
     }
 
     void fieldWarning_data()
@@ -166,7 +171,8 @@ private slots:
         warnRow("aa-offset-highest", C::SetOffset, 0, { "5", "65535", "", "" }, none);
         warnRow("aa-offset-reads-address", C::SetOffset, 0, { "", "1", "", "" }, bad);
         warnRow("offset-checked-first", C::SetOffset, 0, { "", "x", "", "" }, W::OffsetInvalid);
-        warnRow("rtu-offset-ignores-address", C::SetOffset, 1, { "", "-5", "", "" }, none);
+        warnRow("rtu-offset-reads-the-address", C::SetOffset, 1, { "", "-5", "", "" },
+            W::AddressInvalid);
         warnRow("set-address-ignores-address", C::SetAddress, 0, { "", "", "0", "255" }, none);
         warnRow("set-address-new-256", C::SetAddress, 1, { "1", "", "1", "256" }, bad);
         warnRow("set-address-old-empty", C::SetAddress, 0, { "1", "", "", "2" }, bad);
@@ -174,7 +180,6 @@ private slots:
         warnRow("stop-reads-no-field", C::ContinuousStop, 0, { "", "", "", "" }, none);
         warnRow("aa-speed-sends-nothing", C::MeasureMode, 0, { "", "", "", "" }, none);
         warnRow("rtu-speed-reads-address", C::MeasureMode, 1, { "", "", "", "" }, bad);
-        warnRow("check-mode-2-reads-nothing", C::SetOffset, 2, { "", "", "", "" }, none);
     }
     void fieldWarning()
     {
@@ -182,8 +187,9 @@ private slots:
         QFETCH(int, mode);
         QFETCH(QStringList, fields);
         QFETCH(W, warning);
-        const commands::FieldTexts texts { fields.at(0), fields.at(1), fields.at(2), fields.at(3) };
-        QCOMPARE(commands::fieldWarning(command, mode, texts), warning);
+        const core::commands::FieldTexts texts { fields.at(0), fields.at(1), fields.at(2),
+            fields.at(3) };
+        QCOMPARE(core::commands::fieldWarning(command, core::CheckMode(mode), texts), warning);
     }
 
     // The index of every line speed is the code a set-baud-rate frame carries (Modbus: one digit
@@ -191,11 +197,11 @@ private slots:
     void baudRates()
     {
         const int rates[] = { 0, 2400, 4800, 9600, 19200, 38400, 57600, 115200 };
-        QCOMPARE(commands::kBaudRateCount, 8);
+        QCOMPARE(int(core::protocol::kBaudRates.size()), 8);
         for (int code = 0; code < 8; ++code) {
-            QCOMPARE(commands::kBaudRates[code], rates[code]);
-            const QString text = commands::modbusBaudRateText(0x2A, code);
-            QCOMPARE(frames::fromHexText(text), testsupport::hex("2A06000300") + char(code));
+            QCOMPARE(core::protocol::kBaudRates[code], rates[code]);
+            const QString text = core::commands::modbusBaudRateText(0x2A, code);
+            QCOMPARE(core::frames::fromHexText(text), testsupport::hex("2A06000300") + char(code));
         }
     }
 };

@@ -1,6 +1,7 @@
 // Hex text both ways, CRC-16, the 8-bit sum and time-of-day stamps, against known answers and
 // against the checksums the test support computes from their definition.
 #include "core/frames.h"
+#include "core/protocol.h"
 
 #include "testsupport.h"
 
@@ -40,16 +41,16 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QByteArray, bytes);
         QFETCH(bool, strict);
-        QCOMPARE(frames::fromHexText(text), bytes);
-        QCOMPARE(frames::isStrictHexText(text), strict);
+        QCOMPARE(core::frames::fromHexText(text), bytes);
+        QCOMPARE(core::frames::isStrictHexText(text), strict);
         // Back to text, judged by Qt's own hex writer.
         const QString spaced = QString::fromLatin1(bytes.toHex(' ').toUpper());
         const QString packed = QString::fromLatin1(bytes.toHex().toUpper());
-        QCOMPARE(frames::toHexText(bytes), spaced);
-        QCOMPARE(frames::toPackedHex(bytes), packed);
-        QCOMPARE(frames::spacedPairs(packed), spaced);
-        QCOMPARE(frames::spacedPairs(packed + "F"), spaced + (spaced.isEmpty() ? "F" : " F"));
-        QCOMPARE(frames::fromHexText(spaced), bytes);
+        QCOMPARE(core::frames::toHexText(bytes), spaced);
+        QCOMPARE(core::frames::toPackedHex(bytes), packed);
+        QCOMPARE(core::frames::spacedPairs(packed), spaced);
+        QCOMPARE(core::frames::spacedPairs(packed + "F"), spaced + (spaced.isEmpty() ? "F" : " F"));
+        QCOMPARE(core::frames::fromHexText(spaced), bytes);
     }
 
     void frameCheck_data()
@@ -85,9 +86,9 @@ private slots:
         QFETCH(bool, crc);
         QFETCH(QByteArray, frame);
         QFETCH(bool, ok);
-        QCOMPARE(crc ? frames::checkCrc(frame) : frames::checkSum8Frame(frame), ok);
+        QCOMPARE(crc ? core::protocol::checkCrc(frame) : core::protocol::checkSum8Frame(frame), ok);
         if (crc && ok)
-            QCOMPARE(frames::appendCrc(frame.chopped(2)), frame);
+            QCOMPARE(core::protocol::appendCrc(frame.chopped(2)), frame);
     }
 
     void timeOfDay_data()
@@ -106,9 +107,9 @@ private slots:
     {
         QFETCH(QString, clock);
         QFETCH(int, ms);
-        QCOMPARE(frames::timeOfDayMs(clock), ms);
+        QCOMPARE(core::frames::timeOfDayMs(clock), ms);
         if (QTime::fromString(clock, QStringLiteral("HH:mm:ss.zzz")).isValid())
-            QCOMPARE(frames::clockText(QTime::fromMSecsSinceStartOfDay(ms)), clock);
+            QCOMPARE(core::frames::clockText(QTime::fromMSecsSinceStartOfDay(ms)), clock);
     }
 };
 

@@ -9,13 +9,13 @@
 
 #include <limits>
 
-using K = replies::Kind;
+using K = core::replies::Kind;
 using testsupport::aa;
 using testsupport::hex;
 using testsupport::rtu;
 
-Q_DECLARE_METATYPE(replies::Kind)
-Q_DECLARE_METATYPE(replies::Route)
+Q_DECLARE_METATYPE(core::replies::Kind)
+Q_DECLARE_METATYPE(core::replies::Route)
 
 namespace {
 const QString kBaud = QStringLiteral("57600"); // the window's choice, which a reply confirms
@@ -157,20 +157,20 @@ private slots:
         QFETCH(QString, words);
         QFETCH(int, newAddress);
         QFETCH(QString, chinese);
-        const replies::Reply r = modbus ? replies::decodeModbus(reply, sent)
-                                        : replies::decodeAa(reply, { probe >= 0, probe });
+        const core::replies::Reply r = modbus
+            ? core::replies::decodeModbus(reply, sent)
+            : core::replies::decodeAa(reply, { probe >= 0, probe });
         QCOMPARE(r.kind, kind);
         if (kind != K::Nothing) // nothing to show carries no protocol
-            QCOMPARE(r.protocol, modbus ? replies::Protocol::Modbus : replies::Protocol::Aa);
-        QCOMPARE(replies::describe(r, 1, kBaud), words);
-        QCOMPARE(replies::describe(r, 2, kBaud), words); // any language but 0 is English
+            QCOMPARE(r.protocol, modbus ? core::CheckMode::Crc : core::CheckMode::Sum8);
+        QCOMPARE(core::replies::describe(r, core::Language::English, kBaud), words);
         QCOMPARE(r.newAddress.value_or(-1), newAddress);
         if (kind == K::ModuleError) // the record keeps the code: bytes 6 and 7, high byte first
             QCOMPARE(r.number, qint64(quint8(reply.at(6)) << 8 | quint8(reply.at(7))));
         QCOMPARE(r.endsAddressSearch, kind == K::AddressFound);
         QCOMPARE(r.chartPoint, !modbus && kind == K::Measurement); // the chart follows 0xAA
         // The Chinese words say the same in other words.
-        const QString zh = replies::describe(r, 0, kBaud);
+        const QString zh = core::replies::describe(r, core::Language::Chinese, kBaud);
         QCOMPARE(zh.isEmpty(), words.isEmpty());
         QVERIFY2(words.isEmpty() || zh != words, qPrintable(zh));
         if (!chinese.isEmpty())
@@ -181,8 +181,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("checkMode");
-        QTest::addColumn<replies::Route>("route");
-        using R = replies::Route;
+        QTest::addColumn<core::replies::Route>("route");
+        using R = core::replies::Route;
         QTest::newRow("empty-any-mode") << QByteArray() << 7 << R::Empty;
         QTest::newRow("one-byte-too-short-any-mode") << hex("58") << -1 << R::TooShort;
         QTest::newRow("two-bytes-mode-0-aa") << hex("EE00") << 0 << R::Aa;
@@ -194,8 +194,8 @@ private slots:
     {
         QFETCH(QByteArray, reply);
         QFETCH(int, checkMode);
-        QFETCH(replies::Route, route);
-        QCOMPARE(replies::routeReply(reply, checkMode), route);
+        QFETCH(core::replies::Route, route);
+        QCOMPARE(core::replies::routeReply(reply, checkMode), route);
     }
 };
 

@@ -7,12 +7,17 @@
 #include <QRandomGenerator>
 #include <QTest>
 
-using scan::Target;
+using core::scan::Target;
 using testsupport::aa;
 using testsupport::hex;
 using testsupport::rtu;
 using Targets = QList<Target>;
 using Range = std::optional<QPair<int, int>>;
+
+Target T(int baud, int mode, int address)
+{
+    return { baud, core::CheckMode(mode), address };
+}
 Q_DECLARE_METATYPE(Range)
 
 class TestScan : public QObject
@@ -30,18 +35,17 @@ private slots:
         const int speeds[] = { 9600, 115200, 19200, 38400, 57600, 4800, 2400 };
         Targets factory;
         for (const int baud : speeds)
-            factory << Target { baud, 0, 0 } << Target { baud, 1, 1 };
+            factory << T(baud, 0, 0) << T(baud, 1, 1);
         QTest::newRow("everything-factory-at-every-speed-first")
-            << QList<int>() << QList<int>() << Range() << factory + Targets { { 9600, 0, 1 } }
-            << 7 * (128 + 247) << Target { 2400, 1, 247 };
+            << QList<int>() << QList<int>() << Range() << factory + Targets { T(9600, 0, 1) }
+            << 7 * (128 + 247) << T(2400, 1, 247);
         QTest::newRow("range-clamped-to-what-modbus-can-address")
             << QList<int> { 19200 } << QList<int> { 1 } << Range({ 0, 3 })
-            << Targets { { 19200, 1, 1 }, { 19200, 1, 2 }, { 19200, 1, 3 } } << 3
-            << Target { 19200, 1, 3 };
+            << Targets { T(19200, 1, 1), T(19200, 1, 2), T(19200, 1, 3) } << 3 << T(19200, 1, 3);
         QTest::newRow("factory-address-outside-the-range-not-tried")
             << QList<int> { 4800, 2400 } << QList<int> { 0 } << Range({ 126, 200 })
-            << Targets { { 4800, 0, 126 }, { 4800, 0, 127 }, { 2400, 0, 126 } } << 4
-            << Target { 2400, 0, 127 };
+            << Targets { T(4800, 0, 126), T(4800, 0, 127), T(2400, 0, 126) } << 4
+            << T(2400, 0, 127);
     }
     void order()
     {
@@ -51,7 +55,10 @@ private slots:
         QFETCH(Targets, head);
         QFETCH(int, count);
         QFETCH(Target, last);
-        const Targets all = scan::order({ bauds, modes, range });
+        QList<core::CheckMode> checkModes;
+        for (const int m : modes)
+            checkModes << core::CheckMode(m);
+        const Targets all = core::scan::order({ bauds, checkModes, range });
         QCOMPARE(all.mid(0, head.size()), head);
         QCOMPARE(all.size(), count);
         QCOMPARE(all.last(), last);
@@ -64,19 +71,18 @@ private slots:
         QTest::addColumn<Target>("target");
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<int>("wait"); // both frames at 10 bits a byte, rounded up, + 5 ms
-        QTest::newRow("aa-status-read-2400") << Target { 2400, 0, 5 } << aa("85 00 00") << 59 + 5;
-        QTest::newRow("aa-status-read-115200")
-            << Target { 115200, 0, 127 } << aa("FF 00 00") << 2 + 5;
+        QTest::newRow("aa-status-read-2400") << T(2400, 0, 5) << aa("85 00 00") << 59 + 5;
+        QTest::newRow("aa-status-read-115200") << T(115200, 0, 127) << aa("FF 00 00") << 2 + 5;
         QTest::newRow("modbus-address-read-9600")
-            << Target { 9600, 1, 7 } << rtu("07 03 00 00 00 01") << 16 + 5;
+            << T(9600, 1, 7) << rtu("07 03 00 00 00 01") << 16 + 5;
     }
     void probeAndWait()
     {
         QFETCH(Target, target);
         QFETCH(QByteArray, frame);
         QFETCH(int, wait);
-        QCOMPARE(scan::probe(target), frame);
-        QCOMPARE(scan::waitMs(target), wait);
+        QCOMPARE(core::scan::probe(target), frame);
+        QCOMPARE(core::scan::waitMs(target), wait);
     }
 
     void answer_data()
@@ -110,20 +116,21 @@ private slots:
         QFETCH(int, mode);
         QFETCH(QByteArray, bytes);
         QFETCH(int, address);
-        QCOMPARE(scan::answeringAddress(bytes, mode).value_or(-1), address);
+        QCOMPARE(core::scan::answeringAddress(bytes, core::CheckMode(mode)).value_or(-1), address);
     }
 
     void parse()
     {
-        QCOMPARE(scan::parseBauds("9600, 115200,9600"), (QList<int> { 9600, 115200 }));
-        QVERIFY(!scan::parseBauds("9600,1234"));
-        QVERIFY(!scan::parseBauds("0"));
-        QCOMPARE(scan::parseChecks("crc,none"), (QList<int> { 1, 0 }));
-        QVERIFY(!scan::parseChecks("none,xor"));
-        QCOMPARE(scan::parseAddresses("0-127"), (QPair<int, int>(0, 127)));
-        QCOMPARE(scan::parseAddresses("5"), (QPair<int, int>(5, 5)));
+        QCOMPARE(core::scan::parseBauds("9600, 115200,9600"), (QList<int> { 9600, 115200 }));
+        QVERIFY(!core::scan::parseBauds("9600,1234"));
+        QVERIFY(!core::scan::parseBauds("0"));
+        QCOMPARE(core::scan::parseChecks("crc,none"),
+            (QList<core::CheckMode> { core::CheckMode::Crc, core::CheckMode::Sum8 }));
+        QVERIFY(!core::scan::parseChecks("none,xor"));
+        QCOMPARE(core::scan::parseAddresses("0-127"), (QPair<int, int>(0, 127)));
+        QCOMPARE(core::scan::parseAddresses("5"), (QPair<int, int>(5, 5)));
         for (const char *bad : { "9-3", "1-300", "-1", "a", "1-2-3", "" })
-            QVERIFY2(!scan::parseAddresses(bad), bad);
+            QVERIFY2(!core::scan::parseAddresses(bad), bad);
     }
 };
 

@@ -102,16 +102,18 @@ private slots:
         // {clock ms, value, signal, measuring ms, mode, language, error, code bytes}
         QTest::addColumn<Record>("record");
         QTest::addColumn<QStringList>("texts"); // mode, distance or code, signal, ms
-        textRow("chinese-auto-with-time", { kClock, 1234, 110, 187, 0, 0, false, 0 },
+        textRow("chinese-auto-with-time",
+            { kClock, 1234, 110, 187, 0, core::Language::Chinese, false, 0 },
             "自动测量|1234|110|187");
-        textRow("english-fast-negative", { 0, -5, -1, -1, 2, 1, false, 0 }, "Fast measure|-5|-1|");
-        textRow("time-0-shown", { kClock, 7, 0, 0, 1, 1, false, 0 }, "Slow measure|7|0|0");
-        textRow("language-2-is-english", { 0, 1, 2, -1, 1, 2, false, 0 }, "Slow measure|1|2|");
-        textRow("mode-3-no-text", { 0, 1, 2, 5, 3, 1, false, 0 }, "|1|2|5");
-        textRow("error-2-bytes-no-signal", { kClock, 0x0F, 99, 187, 1, 0, true, 2 },
-            "慢速测量|000F||187");
-        textRow(
-            "error-4-bytes-top-bit", { 0, -15, 0, -1, 0, 1, true, 4 }, "Auto measure|FFFFFFF1||");
+        textRow("english-fast-negative", { 0, -5, -1, -1, 2, core::Language::English, false, 0 },
+            "Fast measure|-5|-1|");
+        textRow("time-0-shown", { kClock, 7, 0, 0, 1, core::Language::English, false, 0 },
+            "Slow measure|7|0|0");
+        textRow("mode-3-no-text", { 0, 1, 2, 5, 3, core::Language::English, false, 0 }, "|1|2|5");
+        textRow("error-2-bytes-no-signal",
+            { kClock, 0x0F, 99, 187, 1, core::Language::Chinese, true, 2 }, "慢速测量|000F||187");
+        textRow("error-4-bytes-top-bit", { 0, -15, 0, -1, 0, core::Language::English, true, 4 },
+            "Auto measure|FFFFFFF1||");
     }
     void recordTexts()
     {
@@ -198,7 +200,8 @@ private slots:
         QFETCH(QStringList, column);
         Session session;
         feed(session, run);
-        const QList<QList<QString>> table = core::statsTable(session.stats().summary(), 1);
+        const QList<QList<QString>> table
+            = core::statsTable(session.stats().summary(), core::Language::English);
         QCOMPARE(table.size(), column.size() + 1);
         QCOMPARE(table.first(), (QList<QString> { QString(), "All", "Newest 100" }));
         for (qsizetype k = 0; k < column.size(); ++k) {

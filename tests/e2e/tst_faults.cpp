@@ -182,7 +182,7 @@ void TestFaults::onlyIntactRepliesBecomeRecords()
         QTRY_VERIFY_WITH_TIMEOUT(rig.replies.size() >= count, kTimeoutMs);
         rig.click("button_continue");
         // Replies reach this thread in the order the module sent them, before it read the stop.
-        QTRY_VERIFY_WITH_TIMEOUT(rig.received.endsWith(char(sim::kStopByte)), kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.received.endsWith('\x58'), kTimeoutMs);
     } else {
         for (int i = 0; i < count; ++i) {
             rig.click("button_once");

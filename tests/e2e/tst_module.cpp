@@ -132,7 +132,7 @@ void TestModule::everyReplyOneRecord()
         QTRY_VERIFY_WITH_TIMEOUT(rig.replies.size() >= count, kTimeoutMs);
         rig.click("button_continue");
         // Replies reach this thread in the order the module sent them, before it read the stop.
-        QTRY_VERIFY_WITH_TIMEOUT(rig.received.endsWith(char(sim::kStopByte)), kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.received.endsWith('\x58'), kTimeoutMs);
         count = int(rig.replies.size());
     } else {
         for (int i = 0; i < count; ++i) {

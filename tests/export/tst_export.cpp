@@ -181,13 +181,13 @@ private slots:
         summary.all = { 5, 1, 1001.25, 2.5, -998, 1004, 2002, 12.5 };
         summary.recent = { 1, 1, 0, 0, 0, 0, 0, 0 };
         QTest::newRow("chinese-statistics-second-sheet")
-            << 0 << manyRecords(3) << core::statsTable(summary, 0)
+            << 0 << manyRecords(3) << core::statsTable(summary, core::Language::Chinese)
             << QByteArray(R"({"sheets": ["Sheet1", "统计"], "stats": [[null, "全部", "最近 100 条"],
                 ["记录数", 5, 1], ["错误回复", 1, 1], ["平均值 mm", 1001.25, "-"],
                 ["标准差 mm", 2.5, "-"], ["最小值 mm", -998, "-"], ["最大值 mm", 1004, "-"],
                 ["峰峰值 mm", 2002, "-"], ["速率 次/秒", 12.5, "-"]]})");
         QTest::newRow("english-statistics-sheet-name")
-            << 1 << Records {} << core::statsTable({}, 1)
+            << 1 << Records {} << core::statsTable({}, core::Language::English)
             << QByteArray(R"({"sheets": ["Sheet1", "Statistics"], "stats": [[null, "All",
                 "Newest 100"], ["Records", 0, 0], ["Error replies", 0, 0], ["Mean mm", "-", "-"],
                 ["Std. deviation mm", "-", "-"], ["Minimum mm", "-", "-"], ["Maximum mm", "-",

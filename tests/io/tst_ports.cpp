@@ -16,12 +16,12 @@
 
 namespace {
 
-const QString kVirtual = QStringLiteral(" | ") + ports::kVirtualDescription;
+const QString kVirtual = QStringLiteral(" | ") + io::ports::kVirtualDescription;
 
-QStringList listed(const QList<ports::PortEntry> &entries)
+QStringList listed(const QList<io::ports::PortEntry> &entries)
 {
     QStringList out;
-    for (const ports::PortEntry &e : entries)
+    for (const io::ports::PortEntry &e : entries)
         out << e.path + " | " + e.description;
     return out;
 }
@@ -62,18 +62,18 @@ private slots:
         sim::SimServer first, second;
         QVERIFY(first.start(options) && second.start(options));
         const QStringList running { first.linkPath() + kVirtual, second.linkPath() + kVirtual };
-        QCOMPARE(listed(ports::virtualPorts()),
+        QCOMPARE(listed(io::ports::virtualPorts()),
             (running + QStringList { vm2 + kVirtual, vm10 + kVirtual }));
         for (int fd : locks)
             ::close(fd); // now dead: gone from the list from here on
         QStringList system;
         for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
             system << info.portName() + " | " + info.description();
-        QCOMPARE(listed(ports::availablePorts()), system + running);
+        QCOMPARE(listed(io::ports::availablePorts()), system + running);
         first.stop();
-        QCOMPARE(listed(ports::virtualPorts()), QStringList { running.last() });
+        QCOMPARE(listed(io::ports::virtualPorts()), QStringList { running.last() });
         second.stop();
-        QCOMPARE(listed(ports::availablePorts()), system);
+        QCOMPARE(listed(io::ports::availablePorts()), system);
     }
 
     void leftovers_data()
@@ -100,8 +100,8 @@ private slots:
         static int number = 100; // a fresh name per row; what a row leaves is dead for the next
         const QString link = m_folder + QStringLiteral("/ttyVM%1").arg(number++);
         const int fd = makeLink(link, target, lock);
-        QCOMPARE(
-            listed(ports::virtualPorts()), shown ? QStringList { link + kVirtual } : QStringList());
+        QCOMPARE(listed(io::ports::virtualPorts()),
+            shown ? QStringList { link + kVirtual } : QStringList());
         QCOMPARE(QFileInfo(link).isSymLink(), kept);
         QCOMPARE(QFileInfo::exists(link + ".lock"), kept);
         ::close(fd);

@@ -9,7 +9,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-using scan::Target;
+using core::scan::Target;
 using Targets = QList<Target>;
 
 namespace {
@@ -21,7 +21,7 @@ struct Run
     QString error;
 };
 
-Run scanFor(const QString &port, const scan::Plan &plan, bool all, int cancelAt = -1)
+Run scanFor(const QString &port, const core::scan::Plan &plan, bool all, int cancelAt = -1)
 {
     PortScanner scanner;
     Run run;
@@ -32,7 +32,7 @@ Run scanFor(const QString &port, const scan::Plan &plan, bool all, int cancelAt 
     });
     QObject::connect(&scanner, &PortScanner::found, [&](const Target &t) { run.found << t; });
     QSignalSpy finished(&scanner, &PortScanner::finished);
-    scanner.start(port, scan::order(plan), all, plan.answerMs);
+    scanner.start(port, core::scan::order(plan), all, plan.answerMs);
     if (!finished.wait(60000))
         return { {}, -1, false, "no end" };
     run.cancelled = finished.first().at(1).toBool();
@@ -40,6 +40,19 @@ Run scanFor(const QString &port, const scan::Plan &plan, bool all, int cancelAt 
     return run;
 }
 } // namespace
+
+core::scan::Target T(int baud, int mode, int address)
+{
+    return { baud, core::CheckMode(mode), address };
+}
+
+QList<core::CheckMode> checkModes(const QList<int> &modes)
+{
+    QList<core::CheckMode> out;
+    for (const int m : modes)
+        out << core::CheckMode(m);
+    return out;
+}
 
 class TestScanner : public QObject
 {
@@ -60,10 +73,10 @@ private slots:
         const QList<int> none { 0 }, crc { 1 }, both { 0, 1 };
         QTest::newRow("modbus-address-7-at-19200-after-9600")
             << 19200 << 3 << 7 << QList<int>() << false << QList<int> { 9600, 19200 } << crc
-            << false << -1 << Targets { { 19200, 1, 7 } };
+            << false << -1 << Targets { T(19200, 1, 7) };
         QTest::newRow("aa-address-5-at-2400-first-of-both-modes")
             << 2400 << 5 << 9 << QList<int>() << false << QList<int> { 115200, 2400 } << both
-            << false << -1 << Targets { { 2400, 0, 5 } };
+            << false << -1 << Targets { T(2400, 0, 5) };
         QTest::newRow("not-at-the-speeds-tried")
             << 4800 << 0 << 1 << QList<int>() << false << QList<int> { 9600, 2400 } << both << false
             << -1 << Targets();
@@ -72,7 +85,7 @@ private slots:
             << true << -1 << Targets();
         QTest::newRow("all-finds-two-modules-on-one-line")
             << 9600 << 2 << 2 << QList<int> { 4 } << false << QList<int> { 9600 } << none << true
-            << -1 << Targets { { 9600, 0, 2 }, { 9600, 0, 4 } };
+            << -1 << Targets { T(9600, 0, 2), T(9600, 0, 4) };
         QTest::newRow("cancelled-half-way")
             << 9600 << 6 << 1 << QList<int>() << false << QList<int> { 9600 } << none << false << 3
             << Targets();
@@ -91,7 +104,7 @@ private slots:
         QFETCH(Targets, found);
         sim::ServerOptions options;
         options.strictSpeed = true;
-        options.module.baudCode = sim::codeForBaud(moduleBaud);
+        options.module.baudCode = core::protocol::baudCode(moduleBaud).value_or(-1);
         options.module.address = aaAddress;
         options.module.modbusAddress = modbusAddress;
         options.module.continuousRate = sim::kWireSpeed;
@@ -112,8 +125,8 @@ private slots:
         }
         const quint64 sentBefore = server.counters().bytesSent;
 
-        const Run run
-            = scanFor(port, { bauds, modes, std::make_optional(qMakePair(0, 8)) }, all, cancelAt);
+        const Run run = scanFor(
+            port, { bauds, checkModes(modes), std::make_optional(qMakePair(0, 8)) }, all, cancelAt);
         QCOMPARE(run.error, QString());
         QCOMPARE(run.found, found);
         QCOMPARE(run.cancelled, cancelAt >= 0);

@@ -164,7 +164,8 @@ private slots:
             QThread::msleep(gapMs);
         }
         QTRY_COMPARE_WITH_TIMEOUT(rig.replies.size(), handedUp.size(), 5000);
-        QTest::qWait(int(rx::kTailLifeMs) * 3); // longer than a kept tail lives: nothing more comes
+        QTest::qWait(
+            int(core::rx::kTailLifeMs) * 3); // longer than a kept tail lives: nothing more comes
         QCOMPARE(rig.replies, handedUp);
         QCOMPARE(rig.texts.join(""), QString(handedUp.join().toHex().toUpper())); // packed hex
     }
@@ -209,7 +210,7 @@ private slots:
         QVERIFY(rig.pty.write(kMeasure.mid(5)));
         QThread::msleep(qMax(0, holdMs - restAfterMs));
         release.release();
-        QTest::qWait(int(rx::kTailLifeMs) * 3);
+        QTest::qWait(int(core::rx::kTailLifeMs) * 3);
         QCOMPARE(rig.replies, handedUp);
     }
 
@@ -259,7 +260,8 @@ private slots:
             QVERIFY(rig.pty.write(sent.last()));
             QThread::usleep(300);
             QCoreApplication::processEvents();
-            handedUpMidStream = !rig.replies.isEmpty() && i * sent.last().size() > rx::kStreamLimit;
+            handedUpMidStream
+                = !rig.replies.isEmpty() && i * sent.last().size() > core::rx::kStreamLimit;
         }
         QVERIFY(handedUpMidStream);
         QTRY_COMPARE_WITH_TIMEOUT(rig.replies.size(), sent.size(), 10000);

@@ -92,7 +92,7 @@ bool WindowRig::open(const sim::ServerOptions &options, int checkMode, int langu
         QTest::mouseClick(w.ui->button_Language, Qt::LeftButton);
     w.ui->chuankou_Box->addItem(server.slavePath() + QStringLiteral(" test"));
     w.ui->chuankou_Box->setCurrentIndex(w.ui->chuankou_Box->count() - 1);
-    const int rate = commands::kBaudRates[options.module.baudCode];
+    const int rate = core::protocol::kBaudRates[options.module.baudCode];
     w.ui->botelv_Box->setCurrentIndex(w.ui->botelv_Box->findText(QString::number(rate)));
     QTest::mouseClick(w.ui->open_button, Qt::LeftButton);
     if (!QTest::qWaitFor([this] { return w.serialport_state_1; }, 5000)) {

@@ -21,12 +21,12 @@
 #include <atomic>
 #include <memory>
 
-using commands::Command;
+using core::commands::Command;
 using testsupport::WindowRig;
 
 namespace {
 
-// The control of each command, in the order of commands::Command (none for the second half of
+// The control of each command, in the order of core::commands::Command (none for the second half of
 // a toggle); the slow-speed radio button stands for the speed choice.
 const char *const kButtons[] = { "button_read_vcc", "button_read_state", "button_hardware",
     "button_sofftware", "button_serial_number", "button_reaad_temp", "button_measure_offce",
@@ -42,9 +42,9 @@ void type(QLineEdit *field, const QString &text)
 }
 
 /** The bytes a built command puts on the line: its hex text, plus the CRC in check mode 1. */
-QByteArray wire(const commands::Built &built, int checkMode)
+QByteArray wire(const core::commands::Built &built, int checkMode)
 {
-    QByteArray frame = built.text ? frames::fromHexText(*built.text) : QByteArray();
+    QByteArray frame = built.text ? core::frames::fromHexText(*built.text) : QByteArray();
     if (built.text && checkMode == 1) {
         const quint16 crc = testsupport::crc16(frame);
         frame.append(char(crc & 0xFF)).append(char(crc >> 8));
@@ -52,9 +52,9 @@ QByteArray wire(const commands::Built &built, int checkMode)
     return frame;
 }
 
-QByteArray wire(Command command, int checkMode, const commands::Inputs &in = {})
+QByteArray wire(Command command, int checkMode, const core::commands::Inputs &in = {})
 {
-    return wire(commands::build(command, checkMode, in), checkMode);
+    return wire(core::commands::build(command, core::CheckMode(checkMode), in), checkMode);
 }
 
 /** What the module has read once it has read @p size bytes (or 5 s passed), and 150 ms more. */
@@ -171,26 +171,27 @@ void TestWindow::buttonSendsBuiltFrameOrWarns()
         type(r.w.findChild<QLineEdit *>(field), text);
     const auto number = [](QLineEdit *field) { return field->text().toInt(); };
     const int address = number(ui->lineEdit_address);
-    commands::Inputs in { mode == 0 ? address : 0, mode == 1 ? address : 1, 2,
+    core::commands::Inputs in { mode == 0 ? address : 0, mode == 1 ? address : 1, 2,
         number(ui->lineEdit_set_measurement_offset), number(ui->lineEdit_old_address),
         number(ui->lineEdit_new_address), 5 };
     if (Command(command) == Command::MeasureMode)
         in.measureMode = 1; // the row's button is the slow one
-    const commands::Built built = commands::build(Command(command), mode, in);
-    const commands::Warning warning = built.text
-        ? commands::fieldWarning(Command(command), mode,
+    const core::commands::Built built
+        = core::commands::build(Command(command), core::CheckMode(mode), in);
+    const core::commands::Warning warning = built.text
+        ? core::commands::fieldWarning(Command(command), core::CheckMode(mode),
             { ui->lineEdit_address->text(), ui->lineEdit_set_measurement_offset->text(),
                 ui->lineEdit_old_address->text(), ui->lineEdit_new_address->text() })
         : built.warning;
-    if (warning == commands::Warning::None)
+    if (warning == core::commands::Warning::None)
         expected += wire(built, mode);
 
     auto *target = r.w.findChild<QAbstractButton *>(QLatin1String(kButtons[command]));
     const QString before = target->text();
     r.click(kButtons[command]);
     QCOMPARE(settled(r, expected.size()), expected);
-    QCOMPARE(r.boxes.count(), warning == commands::Warning::None ? 0 : 1);
-    if (warning != commands::Warning::None) {
+    QCOMPARE(r.boxes.count(), warning == core::commands::Warning::None ? 0 : 1);
+    if (warning != core::commands::Warning::None) {
         QCOMPARE(r.boxes.lastText(), texts::warningText(warning, r.w.language));
         QCOMPARE(target->text(), before);
     }
@@ -348,14 +349,15 @@ void TestWindow::findModule()
     WindowRig r;
     sim::ServerOptions o;
     o.strictSpeed = true;
-    o.module.baudCode = int(
-        std::find(std::begin(commands::kBaudRates), std::end(commands::kBaudRates), moduleBaud)
-        - std::begin(commands::kBaudRates));
+    o.module.baudCode = int(std::find(std::begin(core::protocol::kBaudRates),
+                                std::end(core::protocol::kBaudRates), moduleBaud)
+        - std::begin(core::protocol::kBaudRates));
     o.module.address = 5;
     QVERIFY(r.open(o, 0));
     r.w.ui->botelv_Box->setCurrentText(QStringLiteral("9600"));
     // A module thread on a busy test machine answers later than a real one.
-    r.w.setModuleSearchPlan({ { 9600, 19200 }, { 0 }, std::make_pair(0, 6), 60 });
+    r.w.setModuleSearchPlan(
+        { { 9600, 19200 }, { core::CheckMode::Sum8 }, std::make_pair(0, 6), 60 });
     r.click("button_find_module"); // the open port is closed for the scan
     auto *dialog = r.w.findChild<QDialog *>();
     if (cancel) {

@@ -4,285 +4,216 @@
 #include "sim/publish.h"
 #include "sim/simserver.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QSocketNotifier>
+#include "cmdline/options.h"
+#include "cmdline/signals.h"
+#include "core/protocol.h"
 
-#include <csignal>
+#include <QCoreApplication>
+
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <functional>
 
 namespace {
 
-constexpr int kExitBadCommandLine = 2;
 constexpr char kName[] = "tovandrix-sim";
+constexpr int kFar = 1000000000;
 
-int g_signalSocket[2] = { -1, -1 };
+using cmdline::Option;
 
-void onSignal(int)
+const char kDescription[]
+    = "Runs a virtual laser module on a pseudo-terminal. It answers the 0xAA protocol and "
+      "Modbus RTU like a module on a serial line, prints the terminal's path and, on Linux, "
+      "publishes a link that Tovandrix lists as \"Virtual laser module\". Stop it with "
+      "Ctrl+C; it then prints how many requests it received and replies it sent. Error codes in "
+      "EE replies: 0001 unknown register, 0002 bad value, 0003 target out of range, 0004 weak "
+      "signal (the default of --error-code).";
+
+cmdline::Check list(const QString &wants, const std::function<bool(const QStringList &)> &ok)
 {
-    const char c = 1;
-    [[maybe_unused]] const auto n = ::write(g_signalSocket[0], &c, 1);
+    return { wants, [ok](const QString &v) { return ok(v.split(QLatin1Char(','))); } };
 }
 
-/** Collects the first problem found on the command line. */
-struct Reader
+bool allNumbers(const QStringList &parts, int count, int low, int high)
 {
-    const QCommandLineParser &parser;
-    QString error;
+    bool good = parts.size() == count;
+    for (const QString &p : parts)
+        good = good && cmdline::wholeNumber(low, high).accepts(p);
+    return good;
+}
 
-    bool has(const QString &name) const { return parser.isSet(name); }
+const QList<Option> &options()
+{
+    using cmdline::decimal;
+    using cmdline::hexNumber;
+    using cmdline::oneOf;
+    using cmdline::wholeNumber;
+    const auto aa = core::protocol::addressRange(core::CheckMode::Sum8);
+    const auto mb = core::protocol::addressRange(core::CheckMode::Crc);
+    QStringList bauds;
+    for (const int rate : core::protocol::kBaudRates)
+        if (rate > 0)
+            bauds << QString::number(rate);
+    static const QList<Option> table {
+        { "address", "n", "0xAA-protocol address.", wholeNumber(aa.first, aa.last), {}, "0", {},
+            'a' },
+        { "modbus-address", "n", "Modbus address.", wholeNumber(mb.first, mb.last), {}, "1", {},
+            'm' },
+        { "baud", "rate",
+            "Line speed the module starts at; a set-baud-rate command changes it after its reply.",
+            oneOf(bauds), {}, "9600", {}, 'b' },
+        { "no-pacing", "", "Send replies at once instead of 10 bit times per byte." },
+        { "strict-speed", "",
+            "Answer only a port opened at the module's line speed: at another speed both sides "
+            "get the bytes a UART sampling at the wrong rate would (usually garbage or nothing)." },
+        { "extra-address", "n",
+            "Another module on the same line, like this one but at this 0xAA address and the same "
+            "Modbus address; may be given more than once.",
+            wholeNumber(qMax(aa.first, mb.first), qMin(aa.last, mb.last)), {}, {}, {}, {}, true },
+        { "mode", "mode", "Speed mode at start.", oneOf({ "auto", "slow", "fast" }), {}, "auto" },
+        { "latency", "a,s,f", "Measuring time in ms of the speed modes auto, slow and fast.",
+            list(QStringLiteral("three times in ms such as 80,200,20"),
+                [](const QStringList &p) { return allNumbers(p, 3, 0, 60000); }),
+            {}, "80,200,20" },
+        { "query-latency", "ms", "Time before a query or setting is answered.",
+            wholeNumber(0, 60000), {}, "2" },
+        { "rate", "n|max",
+            "Continuous measurement results per second, or \"max\" for as fast as the wire allows.",
+            { QStringLiteral("results per second or \"max\""),
+                [](const QString &v) {
+                    return v == QLatin1String("max") || decimal(0.001, 100000).accepts(v);
+                } },
+            {}, "one result per measuring time of the speed mode" },
+        { "model", "model",
+            "Distance model: constant (the distance), ramp (from the distance to --ramp-to in "
+            "steps of --ramp-step, then again) or noisy (the distance +- --noise).",
+            oneOf({ "constant", "ramp", "noisy" }), {}, "constant" },
+        { "distance", "mm", "Distance: the constant, the ramp start, the noise centre.",
+            wholeNumber(-kFar, kFar), {}, "1234" },
+        { "ramp-to", "mm", "Ramp end.", wholeNumber(-kFar, kFar), {}, "5000" },
+        { "ramp-step", "mm", "Ramp step per measurement, may be negative.",
+            wholeNumber(-kFar, kFar), {}, "10" },
+        { "noise", "mm", "Noise amplitude.", wholeNumber(0, kFar), {}, "5" },
+        { "range", "min:max",
+            "Measuring range in mm; a target outside it answers with an error reply (EE frame, or "
+            "Modbus exception 04).",
+            { QStringLiteral("min:max in mm such as 30:40000"),
+                [](const QString &v) {
+                    const QStringList p = v.split(QLatin1Char(':'));
+                    return allNumbers(p, 2, -kFar, kFar) && p[0].toInt() <= p[1].toInt();
+                } },
+            {}, "30:40000" },
+        { "offset", "mm", "Measurement offset at start.", wholeNumber(-32768, 32767), {}, "0" },
+        { "signal", "n", "Signal value of every result.", wholeNumber(-32768, 32767), {}, "110" },
+        { "temperature", "C", "Temperature in degrees Celsius, tenths kept.",
+            decimal(-3276.8, 3276.7), {}, "26.7" },
+        { "voltage", "mV", "Supply voltage.", wholeNumber(0, 9999), {}, "3300" },
+        { "angle", "deg", "Tilt angle in degrees, tenths kept.", decimal(-360, 360), {}, "1.2" },
+        { "status", "hex", "Status word.", hexNumber(0xFFFF), {}, "0000" },
+        { "hardware", "hex", "Hardware version.", hexNumber(0xFFFF), {}, "0102" },
+        { "software", "hex", "Software version.", hexNumber(0xFFFF), {}, "0215" },
+        { "serial", "hex", "Serial number, 32 bits.", hexNumber(0xFFFFFFFF), {}, "20240417" },
+        { "seed", "n", "Seed of the noisy model and the noise bytes.", wholeNumber(0, 0x7FFFFFFF),
+            {}, "1" },
+        { "chunk", "ms",
+            "Deliver bytes in chunks every <ms>, as a USB adapter's latency timer does (0: as they "
+            "leave the wire).",
+            wholeNumber(0, 1000), {}, "0" },
+        { "corrupt-every", "n", "Fault: flip the last byte of every Nth reply (bad sum or CRC).",
+            wholeNumber(0, kFar) },
+        { "drop-every", "n", "Fault: lose the middle byte of every Nth reply.",
+            wholeNumber(0, kFar) },
+        { "noise-every", "n", "Fault: send noise bytes before every Nth reply.",
+            wholeNumber(0, kFar) },
+        { "noise-bytes", "n", "Number of noise bytes per burst.", wholeNumber(1, 1000), {}, "3" },
+        { "noise-gap", "ms",
+            "Silence between a noise burst and its reply (under 5 the burst merges with the "
+            "reply).",
+            wholeNumber(0, 10000), {}, "10" },
+        { "error-every", "n", "Fault: every Nth measurement answers with an error reply.",
+            wholeNumber(0, kFar) },
+        { "error-code", "hex", "Error code of those replies.", hexNumber(0xFFFF), {}, "0004" },
+        { "disconnect-after", "n", "Fault: drop the line after N replies and exit.",
+            wholeNumber(0, kFar) },
+        { "no-publish", "", "Do not publish a link for the port list." },
+        { "verbose", "", "Print every request received and every reply sent.", {}, {}, {}, {},
+            'v' },
+    };
+    return table;
+}
 
-    void integer(const QString &name, int low, int high, int *out)
+/** The options' values once judged, with the table's defaults for those not given. */
+struct Values
+{
+    const cmdline::Args &args;
+
+    QString text(const QString &name) const
     {
-        if (!error.isEmpty() || !parser.isSet(name))
-            return;
-        bool ok = false;
-        const int v = parser.value(name).toInt(&ok);
-        if (!ok || v < low || v > high)
-            error = QStringLiteral("--%1 wants a whole number from %2 to %3, not \"%4\"")
-                        .arg(name)
-                        .arg(low)
-                        .arg(high)
-                        .arg(parser.value(name));
-        else
-            *out = v;
+        return args.isSet(name) ? args.value(name) : cmdline::find(options(), name)->defaultText;
     }
-
-    void hex(const QString &name, quint32 high, quint32 *out)
-    {
-        if (!error.isEmpty() || !parser.isSet(name))
-            return;
-        bool ok = false;
-        const quint32 v = parser.value(name).toUInt(&ok, 16);
-        if (!ok || v > high)
-            error = QStringLiteral("--%1 wants a hexadecimal number up to %2, not \"%3\"")
-                        .arg(name, QString::number(high, 16).toUpper(), parser.value(name));
-        else
-            *out = v;
-    }
-
-    void tenths(const QString &name, double low, double high, int *out)
-    {
-        if (!error.isEmpty() || !parser.isSet(name))
-            return;
-        bool ok = false;
-        const double v = parser.value(name).toDouble(&ok);
-        if (!ok || v < low || v > high)
-            error = QStringLiteral("--%1 wants a number from %2 to %3, not \"%4\"")
-                        .arg(name)
-                        .arg(low)
-                        .arg(high)
-                        .arg(parser.value(name));
-        else
-            *out = int(qRound(v * 10));
-    }
-
-    template<typename T>
-    void choice(const QString &name, const QStringList &names, const QList<T> &values, T *out)
-    {
-        if (!error.isEmpty() || !parser.isSet(name))
-            return;
-        const qsizetype i = names.indexOf(parser.value(name).toLower());
-        if (i < 0)
-            error = QStringLiteral("--%1 wants one of %2, not \"%3\"")
-                        .arg(name, names.join(QStringLiteral(", ")), parser.value(name));
-        else
-            *out = values[i];
-    }
+    int integer(const QString &name) const { return text(name).trimmed().toInt(); }
+    int tenths(const QString &name) const { return int(qRound(text(name).toDouble() * 10)); }
+    quint32 hex(const QString &name) const { return text(name).trimmed().toUInt(nullptr, 16); }
+    bool flag(const QString &name) const { return args.isSet(name); }
 };
 
-void addOptions(QCommandLineParser &p)
+void readOptions(const cmdline::Args &args, sim::ServerOptions *o)
 {
-    p.setApplicationDescription(QStringLiteral(
-        "Runs a virtual laser module on a pseudo-terminal. It answers the 0xAA protocol and\n"
-        "Modbus RTU like a module on a serial line, prints the terminal's path and, on Linux,\n"
-        "publishes a link that Tovandrix lists as \"Virtual laser module\". Stop it with\n"
-        "Ctrl+C; it then prints how many requests it received and replies it sent.\n"
-        "Error codes in EE replies: 0001 unknown register, 0002 bad value, 0003 target out of\n"
-        "range, 0004 weak signal (the default of --error-code)."));
-    p.addHelpOption();
-    const QList<QCommandLineOption> options {
-        { { "a", "address" }, "0xAA-protocol address, 0 to 127 (default 0).", "n" },
-        { { "m", "modbus-address" }, "Modbus address, 1 to 247 (default 1).", "n" },
-        { { "b", "baud" },
-            "Line speed the module starts at: 2400, 4800, 9600, 19200, 38400, 57600 or 115200 "
-            "(default 9600). A set-baud-rate command changes it after its reply.",
-            "rate" },
-        { "no-pacing", "Send replies at once instead of 10 bit times per byte." },
-        { "strict-speed",
-            "Answer only a port opened at the module's line speed: at another speed both "
-            "sides get the bytes a UART sampling at the wrong rate would (usually garbage or "
-            "nothing)." },
-        { "extra-address",
-            "Another module on the same line, like this one but at this 0xAA address and the "
-            "same Modbus address (1 to 127); may be given more than once.",
-            "n" },
-        { "mode", "Speed mode at start: auto, slow or fast (default auto).", "mode" },
-        { "latency",
-            "Measuring time in ms of the speed modes auto, slow and fast (default 80,200,20).",
-            "a,s,f" },
-        { "query-latency", "Time in ms before a query or setting is answered (default 2).", "ms" },
-        { "rate",
-            "Continuous measurement results per second, or \"max\" for as fast as the wire "
-            "allows (default: one result per measuring time of the speed mode).",
-            "n|max" },
-        { "model",
-            "Distance model: constant (the distance), ramp (from the distance to --ramp-to in "
-            "steps of --ramp-step, then again) or noisy (the distance +- --noise) "
-            "(default constant).",
-            "model" },
-        { "distance",
-            "Distance in mm: the constant, the ramp start, the noise centre (default "
-            "1234).",
-            "mm" },
-        { "ramp-to", "Ramp end in mm (default 5000).", "mm" },
-        { "ramp-step", "Ramp step in mm per measurement, may be negative (default 10).", "mm" },
-        { "noise", "Noise amplitude in mm (default 5).", "mm" },
-        { "range",
-            "Measuring range in mm; a target outside it answers with an error reply "
-            "(EE frame, or Modbus exception 04) (default 30:40000).",
-            "min:max" },
-        { "offset", "Measurement offset in mm at start (default 0).", "mm" },
-        { "signal", "Signal value of every result (default 110).", "n" },
-        { "temperature", "Temperature in degrees Celsius, tenths kept (default 26.7).", "C" },
-        { "voltage", "Supply voltage in mV, 0 to 9999 (default 3300).", "mV" },
-        { "angle", "Tilt angle in degrees, tenths kept (default 1.2).", "deg" },
-        { "status", "Status word, hex (default 0000).", "hex" },
-        { "hardware", "Hardware version, hex (default 0102).", "hex" },
-        { "software", "Software version, hex (default 0215).", "hex" },
-        { "serial", "Serial number, 32-bit hex (default 20240417).", "hex" },
-        { "seed", "Seed of the noisy model and the noise bytes (default 1).", "n" },
-        { "chunk",
-            "Deliver bytes in chunks every <ms>, as a USB adapter's latency timer does "
-            "(default 0: as they leave the wire).",
-            "ms" },
-        { "corrupt-every", "Fault: flip the last byte of every Nth reply (bad sum or CRC).", "n" },
-        { "drop-every", "Fault: lose the middle byte of every Nth reply.", "n" },
-        { "noise-every", "Fault: send noise bytes before every Nth reply.", "n" },
-        { "noise-bytes", "Number of noise bytes per burst (default 3).", "n" },
-        { "noise-gap",
-            "Silence in ms between a noise burst and its reply (default 10; under 5 the "
-            "burst merges with the reply).",
-            "ms" },
-        { "error-every", "Fault: every Nth measurement answers with an error reply.", "n" },
-        { "error-code", "Error code of those replies, hex (default 0004).", "hex" },
-        { "disconnect-after", "Fault: drop the line after N replies and exit.", "n" },
-        { "no-publish", "Do not publish a link for the port list." },
-        { { "v", "verbose" }, "Print every request received and every reply sent." },
-    };
-    for (const QCommandLineOption &o : options)
-        p.addOption(o);
-}
-
-QString readOptions(const QCommandLineParser &p, sim::ServerOptions *o, bool *verbose)
-{
-    Reader r { p, {} };
+    if (!args.positional.isEmpty())
+        throw cmdline::UsageError {
+            QStringLiteral("unexpected argument \"%1\"").arg(args.positional.first())
+        };
+    cmdline::validate(options(), QString(), args);
+    const Values v { args };
     sim::ModuleSettings &m = o->module;
-    r.integer("address", 0, 127, &m.address);
-    r.integer("modbus-address", 1, 247, &m.modbusAddress);
-    int baud = 9600;
-    r.integer("baud", 1, 115200, &baud);
-    if (r.error.isEmpty() && sim::codeForBaud(baud) < 0)
-        r.error = QStringLiteral("--baud wants 2400, 4800, 9600, 19200, 38400, 57600 or 115200, "
-                                 "not \"%1\"")
-                      .arg(p.value("baud"));
-    m.baudCode = sim::codeForBaud(baud);
-    o->pacing = !p.isSet("no-pacing");
-    o->strictSpeed = p.isSet("strict-speed");
-    r.choice<sim::SpeedMode>("mode", { "auto", "slow", "fast" },
-        { sim::SpeedMode::Auto, sim::SpeedMode::Slow, sim::SpeedMode::Fast }, &m.speedMode);
-    if (r.error.isEmpty() && p.isSet("latency")) {
-        const QStringList parts = p.value("latency").split(',');
-        bool ok = parts.size() == 3;
-        for (int i = 0; ok && i < 3; ++i) {
-            m.measuringTimeMs[size_t(i)] = parts[i].toInt(&ok);
-            ok = ok && m.measuringTimeMs[size_t(i)] >= 0 && m.measuringTimeMs[size_t(i)] <= 60000;
-        }
-        if (!ok)
-            r.error = QStringLiteral("--latency wants three times in ms such as 80,200,20, not "
-                                     "\"%1\"")
-                          .arg(p.value("latency"));
-    }
-    r.integer("query-latency", 0, 60000, &m.queryLatencyMs);
-    if (r.error.isEmpty() && p.isSet("rate")) {
-        bool ok = false;
-        const QString v = p.value("rate");
-        const double rate = v == QLatin1String("max") ? sim::kWireSpeed : v.toDouble(&ok);
-        if (v == QLatin1String("max") || (ok && rate > 0 && rate <= 100000))
-            m.continuousRate = rate;
-        else
-            r.error
-                = QStringLiteral("--rate wants results per second or \"max\", not \"%1\"").arg(v);
-    }
-    r.choice<sim::DistanceModel>("model", { "constant", "ramp", "noisy" },
-        { sim::DistanceModel::Constant, sim::DistanceModel::Ramp, sim::DistanceModel::Noisy },
-        &m.model);
-    constexpr int kFar = 1000000000;
-    r.integer("distance", -kFar, kFar, &m.distanceMm);
-    r.integer("ramp-to", -kFar, kFar, &m.rampToMm);
-    r.integer("ramp-step", -kFar, kFar, &m.rampStepMm);
-    r.integer("noise", 0, kFar, &m.noiseMm);
-    if (r.error.isEmpty() && p.isSet("range")) {
-        const QStringList parts = p.value("range").split(':');
-        bool okLow = false, okHigh = false;
-        if (parts.size() == 2) {
-            m.minRangeMm = parts[0].toInt(&okLow);
-            m.maxRangeMm = parts[1].toInt(&okHigh);
-        }
-        if (!okLow || !okHigh || m.minRangeMm > m.maxRangeMm)
-            r.error = QStringLiteral("--range wants min:max in mm such as 30:40000, not \"%1\"")
-                          .arg(p.value("range"));
-    }
-    r.integer("offset", -32768, 32767, &m.offsetMm);
-    r.integer("signal", -32768, 32767, &m.signal);
-    r.tenths("temperature", -3276.8, 3276.7, &m.temperatureTenths);
-    r.integer("voltage", 0, 9999, &m.voltageMv);
-    r.tenths("angle", -360, 360, &m.angleTenths);
-    quint32 word = m.status;
-    r.hex("status", 0xFFFF, &word);
-    m.status = quint16(word);
-    word = m.hardwareVersion;
-    r.hex("hardware", 0xFFFF, &word);
-    m.hardwareVersion = quint16(word);
-    word = m.softwareVersion;
-    r.hex("software", 0xFFFF, &word);
-    m.softwareVersion = quint16(word);
-    r.hex("serial", 0xFFFFFFFF, &m.serialNumber);
-    int seed = 1;
-    r.integer("seed", 0, 0x7FFFFFFF, &seed);
-    m.seed = quint32(seed);
-    o->seed = quint32(seed);
-    r.integer("chunk", 0, 1000, &o->chunkMs);
-    r.integer("corrupt-every", 0, kFar, &o->corruptEvery);
-    r.integer("drop-every", 0, kFar, &o->dropEvery);
-    r.integer("noise-every", 0, kFar, &o->noiseEvery);
-    r.integer("noise-bytes", 1, 1000, &o->noiseBytes);
-    r.integer("noise-gap", 0, 10000, &o->noiseGapMs);
-    r.integer("error-every", 0, kFar, &m.errorEvery);
-    word = m.errorCode;
-    r.hex("error-code", 0xFFFF, &word);
-    m.errorCode = quint16(word);
-    r.integer("disconnect-after", 0, kFar, &o->disconnectAfter);
-    for (const QString &value : p.values("extra-address")) {
-        bool ok = false;
-        const int address = value.toInt(&ok);
-        if (!ok || address < 1 || address > 127) {
-            if (r.error.isEmpty())
-                r.error = QStringLiteral("--extra-address wants 1 to 127, not \"%1\"").arg(value);
-            continue;
-        }
+    m.address = v.integer("address");
+    m.modbusAddress = v.integer("modbus-address");
+    m.baudCode = core::protocol::baudCode(v.integer("baud")).value_or(3);
+    o->pacing = !v.flag("no-pacing");
+    o->strictSpeed = v.flag("strict-speed");
+    m.speedMode = sim::SpeedMode(QStringList({ "auto", "slow", "fast" }).indexOf(v.text("mode")));
+    const QStringList latency = v.text("latency").split(QLatin1Char(','));
+    for (int i = 0; i < 3; ++i)
+        m.measuringTimeMs[size_t(i)] = latency[i].toInt();
+    m.queryLatencyMs = v.integer("query-latency");
+    if (args.isSet("rate"))
+        m.continuousRate
+            = v.text("rate") == QLatin1String("max") ? sim::kWireSpeed : v.text("rate").toDouble();
+    m.model
+        = sim::DistanceModel(QStringList({ "constant", "ramp", "noisy" }).indexOf(v.text("model")));
+    m.distanceMm = v.integer("distance");
+    m.rampToMm = v.integer("ramp-to");
+    m.rampStepMm = v.integer("ramp-step");
+    m.noiseMm = v.integer("noise");
+    const QStringList range = v.text("range").split(QLatin1Char(':'));
+    m.minRangeMm = range[0].toInt();
+    m.maxRangeMm = range[1].toInt();
+    m.offsetMm = v.integer("offset");
+    m.signal = v.integer("signal");
+    m.temperatureTenths = v.tenths("temperature");
+    m.voltageMv = v.integer("voltage");
+    m.angleTenths = v.tenths("angle");
+    m.status = quint16(v.hex("status"));
+    m.hardwareVersion = quint16(v.hex("hardware"));
+    m.softwareVersion = quint16(v.hex("software"));
+    m.serialNumber = v.hex("serial");
+    m.seed = quint32(v.integer("seed"));
+    o->seed = m.seed;
+    o->chunkMs = v.integer("chunk");
+    o->corruptEvery = v.integer("corrupt-every");
+    o->dropEvery = v.integer("drop-every");
+    o->noiseEvery = v.integer("noise-every");
+    o->noiseBytes = v.integer("noise-bytes");
+    o->noiseGapMs = v.integer("noise-gap");
+    m.errorEvery = v.integer("error-every");
+    m.errorCode = quint16(v.hex("error-code"));
+    o->disconnectAfter = v.integer("disconnect-after");
+    for (const QString &value : args.values("extra-address")) {
         sim::ModuleSettings more = m;
-        more.address = address;
-        more.modbusAddress = address;
+        more.address = value.toInt();
+        more.modbusAddress = value.toInt();
         o->moreModules.append(more);
     }
-    o->publish = !p.isSet("no-publish");
-    *verbose = p.isSet("verbose");
-    if (r.error.isEmpty() && !p.positionalArguments().isEmpty())
-        r.error = QStringLiteral("unexpected argument \"%1\"").arg(p.positionalArguments().first());
-    return r.error;
+    o->publish = !v.flag("no-publish");
 }
 
 void say(const QString &line)
@@ -304,51 +235,36 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(kName);
 
-    QCommandLineParser parser;
-    addOptions(parser);
-    if (!parser.parse(app.arguments())) {
-        std::fprintf(
-            stderr, "%s: %s\nTry '%s --help'.\n", kName, qPrintable(parser.errorText()), kName);
-        return kExitBadCommandLine;
-    }
-    if (parser.isSet("help") || parser.isSet("help-all"))
-        parser.showHelp(0);
-
     sim::ServerOptions options;
     bool verbose = false;
-    const QString error = readOptions(parser, &options, &verbose);
-    if (!error.isEmpty()) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kName, qPrintable(error), kName);
-        return kExitBadCommandLine;
+    try {
+        const cmdline::Args args = cmdline::parse(::options(), app.arguments().mid(1));
+        if (args.help) {
+            std::printf("Usage: %s [options]\n\n%s\nOptions:\n%s", kName,
+                qPrintable(cmdline::wrapped(QString::fromUtf8(kDescription), 0)),
+                qPrintable(cmdline::optionsHelp(::options())));
+            return 0;
+        }
+        readOptions(args, &options);
+        verbose = args.isSet("verbose");
+    } catch (const cmdline::UsageError &e) {
+        return cmdline::reportUsageError(QLatin1String(kName), e.text);
     }
 
-    // Signals become a byte on a socket, so the event loop ends in an orderly way and the
-    // link is removed.
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalSocket) != 0) {
-        std::perror(kName);
-        return 1;
-    }
-    QSocketNotifier signalNotifier(g_signalSocket[1], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction action
-    {
-    };
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
+    // A stop signal ends the event loop in an orderly way, so the link is removed.
+    cmdline::onStopSignal([](int) { QCoreApplication::quit(); });
 
     sim::SimServer server;
     if (verbose) {
         QObject::connect(&server, &sim::SimServer::bytesReceived, &app, [](const QByteArray &b) {
             say(QStringLiteral("%1 <- %2")
-                    .arg(frames::clockText(QTime::currentTime()), frames::toHexText(b)));
+                    .arg(
+                        core::frames::clockText(QTime::currentTime()), core::frames::toHexText(b)));
         });
         QObject::connect(&server, &sim::SimServer::replySent, &app, [](const QByteArray &b) {
             say(QStringLiteral("%1 -> %2")
-                    .arg(frames::clockText(QTime::currentTime()), frames::toHexText(b)));
+                    .arg(
+                        core::frames::clockText(QTime::currentTime()), core::frames::toHexText(b)));
         });
     }
     QObject::connect(&server, &sim::SimServer::disconnected, &app, [] {
@@ -362,10 +278,10 @@ int main(int argc, char *argv[])
     }
     const sim::ModuleSettings &m = options.module;
     say(QStringLiteral("%1 on %2 (0xAA address %3, Modbus address %4, %5 baud)")
-            .arg(QLatin1String(ports::kVirtualDescription), server.slavePath())
+            .arg(QLatin1String(io::ports::kVirtualDescription), server.slavePath())
             .arg(m.address)
             .arg(m.modbusAddress)
-            .arg(sim::baudForCode(m.baudCode)));
+            .arg(core::protocol::baudOfCode(m.baudCode)));
     if (!server.linkPath().isEmpty())
         say(QStringLiteral("Published as %1").arg(server.linkPath()));
     else if (options.publish)

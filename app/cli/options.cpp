@@ -1,0 +1,221 @@
+// tovandrix-cli's commands and options, each written once.
+#include "cli/options.h"
+
+#include "core/protocol.h"
+#include "core/scan.h"
+
+namespace cli {
+
+namespace {
+
+using cmdline::Check;
+using cmdline::Option;
+using cmdline::UsageError;
+
+const QStringList kLinkCommands { "info", "measure", "set", "send" };
+
+QStringList both(const QStringList &a, const QStringList &b)
+{
+    return a + b;
+}
+
+Check baudRate()
+{
+    QStringList rates;
+    for (const int rate : core::protocol::kBaudRates)
+        if (rate > 0)
+            rates << QString::number(rate);
+    return cmdline::oneOf(rates);
+}
+
+// An address must be one of the protocol's, so its range depends on --check; the table says both.
+Check address()
+{
+    const auto aa = core::protocol::addressRange(core::CheckMode::Sum8);
+    const auto mb = core::protocol::addressRange(core::CheckMode::Crc);
+    return { QStringLiteral("%1-%2 with --check none, %3-%4 with --check crc")
+                 .arg(aa.first)
+                 .arg(aa.last)
+                 .arg(mb.first)
+                 .arg(mb.last),
+        [](const QString &v) {
+            bool ok = false;
+            v.trimmed().toInt(&ok);
+            return ok;
+        } };
+}
+
+QString addressWants(core::CheckMode mode)
+{
+    const auto range = core::protocol::addressRange(mode);
+    return QStringLiteral("a whole number from %1 to %2 with --check %3")
+        .arg(range.first)
+        .arg(range.last)
+        .arg(core::checkModeWord(mode));
+}
+
+} // namespace
+
+const QList<CommandInfo> &commandTable()
+{
+    static const QList<CommandInfo> table {
+        { "ports", "", "serial ports and running virtual modules: PATH<TAB>DESCRIPTION", false },
+        { "info", "", "every query of the module, one decoded line each" },
+        { "measure", "[--count N | --seconds S] [--format text|csv|jsonl] [--output FILE]",
+            "--count: N single measurements; --seconds: a continuous run (0: until stopped; "
+            "Modbus modules: single measurements for S s)" },
+        { "set", "address NEW | baud RATE | offset MM | laser on|off",
+            "changes a setting of the module" },
+        { "send", "HEX", "one raw frame (CRC appended with --check crc); prints the reply" },
+        { "scan", "[--bauds LIST] [--checks none,crc] [--addresses RANGE] [--all]",
+            "finds modules whose line speed, check and address are unknown: "
+            "PORT<TAB>BAUD<TAB>CHECK<TAB>ADDRESS per module found" },
+    };
+    return table;
+}
+
+const QList<Option> &optionTable()
+{
+    const QStringList portCommands = both(kLinkCommands, { "scan" });
+    const QStringList measure { "measure" };
+    const QStringList scan { "scan" };
+    static const QList<Option> table {
+        { "port", "PATH", "Serial port; repeat it for several modules at once.",
+            cmdline::nonEmpty("a path such as /dev/ttyUSB0"), portCommands, {}, {}, {}, true },
+        { "baud", "RATE", "Line speed.", baudRate(), kLinkCommands, "9600" },
+        { "check", "MODE", "none: 0xAA frames; crc: Modbus RTU.", cmdline::oneOf({ "none", "crc" }),
+            kLinkCommands, "none" },
+        { "address", "N", "Module address.", address(), kLinkCommands, "0, with --check crc 1" },
+        { "lang", "LANG", "Language of decoded lines and mode texts.",
+            cmdline::oneOf({ "en", "zh" }), kLinkCommands, "en" },
+        { "timeout", "MS", "Longest wait for a reply in ms; with scan, the module's answer time.",
+            cmdline::wholeNumber(1, 3600000), portCommands, "1000",
+            { { "scan", QString::number(core::scan::kAnswerMs) } } },
+        { "count", "N", "N single measurements.", cmdline::wholeNumber(1, 100000000), measure,
+            "1" },
+        { "seconds", "S", "A continuous run of S seconds; 0: until stopped.",
+            cmdline::decimal(0, 2e6), measure },
+        { "speed", "SPEED", "Measurement speed (with --check crc the speed frame is sent first).",
+            cmdline::oneOf({ "auto", "slow", "fast" }), measure, "auto" },
+        { "format", "FORMAT", "Standard output's format.",
+            cmdline::oneOf({ "text", "csv", "jsonl" }), measure, "text" },
+        { "format", "FORMAT", "Standard output's format.", cmdline::oneOf({ "text", "jsonl" }),
+            scan, "text" },
+        { "output", "FILE",
+            "Also write the records to FILE: .csv, .jsonl, .txt (the window's text file) or .xlsx "
+            "(the window's workbook).",
+            cmdline::nonEmpty("a file name"), measure },
+        { "force", "", "Overwrite an output file that exists.", {}, measure },
+        { "append", "",
+            "Continue a .csv or .jsonl output file that exists, without a second "
+            "header.",
+            {}, measure },
+        { "bauds", "LIST", "The speeds to try, in order.",
+            { QStringLiteral("speeds such as 9600,115200"),
+                [](const QString &v) { return core::scan::parseBauds(v).has_value(); } },
+            scan, "every one, common first" },
+        { "checks", "LIST", "The check modes to try, in order.",
+            { QStringLiteral("none, crc or none,crc"),
+                [](const QString &v) { return core::scan::parseChecks(v).has_value(); } },
+            scan, "none,crc" },
+        { "addresses", "RANGE", "The addresses to try.",
+            { QStringLiteral("N or FIRST-LAST within 0-255"),
+                [](const QString &v) { return core::scan::parseAddresses(v).has_value(); } },
+            scan, "every address of each check mode" },
+        { "all", "", "Every module, not just the first found.", {}, scan },
+    };
+    return table;
+}
+
+Invocation::Invocation(const QStringList &arguments)
+    : m_args(cmdline::parse(optionTable(), arguments))
+{
+    if (m_args.positional.isEmpty()) {
+        if (m_args.help || m_args.version)
+            return;
+        throw UsageError { QStringLiteral("no command given") };
+    }
+    const QString name = m_args.positional.first();
+    for (const CommandInfo &c : commandTable())
+        if (c.name == name)
+            m_command = &c;
+    if (!m_command)
+        throw UsageError { QStringLiteral("unknown command \"%1\"").arg(name) };
+    m_operands = m_args.positional.mid(1);
+    if (m_args.help)
+        return;
+    if (name == QLatin1String("scan")) {
+        // The scan's own options are the plurals of the link's.
+        for (const char *single : { "baud", "check", "address" }) {
+            const QString option = QLatin1String(single);
+            if (m_args.isSet(option))
+                throw UsageError { QStringLiteral("scan tries every --%1; narrow it with --%2")
+                                       .arg(option,
+                                           option == QLatin1String("address") ? "addresses"
+                                                                              : option + "s") };
+        }
+    }
+    cmdline::validate(optionTable(), name, m_args);
+    m_ports = m_args.values(QStringLiteral("port"));
+    if (m_command->needsPort && m_ports.isEmpty())
+        throw UsageError { QStringLiteral("%1 needs --port PATH").arg(name) };
+    if (m_ports.removeDuplicates() > 0)
+        throw UsageError { QStringLiteral("a port is named twice") };
+    readSettings();
+}
+
+QString Invocation::text(const QString &option) const
+{
+    if (m_args.isSet(option))
+        return m_args.value(option);
+    const cmdline::Option *o = cmdline::find(optionTable(), option, name());
+    return o ? o->defaultFor(name()) : QString();
+}
+
+void Invocation::readSettings()
+{
+    Settings &s = m_settings;
+    s.checkMode = core::checkModeFromWord(text("check")).value_or(core::CheckMode::Sum8);
+    s.baud = int(integer("baud"));
+    const auto range = core::protocol::addressRange(s.checkMode);
+    s.address = range.factory;
+    if (isSet("address")) {
+        bool ok = false;
+        s.address = text("address").trimmed().toInt(&ok);
+        if (!ok || !range.contains(s.address))
+            throw UsageError { QStringLiteral("--address wants %1, not \"%2\"")
+                                   .arg(addressWants(s.checkMode), text("address")) };
+    }
+    s.language = core::languageFromWord(text("lang")).value_or(core::Language::English);
+    s.timeoutMs = int(integer("timeout"));
+    s.measureMode = int(QStringList({ "auto", "slow", "fast" }).indexOf(text("speed")));
+    if (s.measureMode < 0)
+        s.measureMode = 0;
+}
+
+QString helpText(const QString &command)
+{
+    const QString program = QStringLiteral("tovandrix-cli");
+    for (const CommandInfo &c : commandTable()) {
+        if (c.name != command)
+            continue;
+        return QStringLiteral("Usage: %1 %2 %3\n\n%4\nOptions:\n%5")
+            .arg(program, c.name, c.synopsis, cmdline::wrapped(c.summary + QLatin1Char('.'), 0),
+                cmdline::optionsHelp(optionTable(), c.name));
+    }
+    QString commands;
+    for (const CommandInfo &c : commandTable())
+        commands += QStringLiteral("  %1 %2\n").arg(c.name, c.synopsis).trimmed().prepend("  ")
+            + QLatin1Char('\n') + cmdline::wrapped(c.summary, 6);
+    return QStringLiteral(
+        "Usage: %1 COMMAND [ARGS] [OPTIONS]\n\n"
+        "Drives a laser distance module over a serial port, for production lines and "
+        "scripts.\nData goes to standard output, progress and errors to standard error.\n\n"
+        "Commands ('%1 COMMAND --help' shows one with its options):\n%2\n"
+        "Exit status: 0 done; 1 no reply, an error reply, a port or file failure; 2 a "
+        "usage error;\n130 cut short by a signal or a closed output (an open-ended run, "
+        "--seconds 0, ends with 0).\n\nOptions:\n%3")
+        .arg(program, commands, cmdline::optionsHelp(optionTable()));
+}
+
+} // namespace cli
