@@ -100,7 +100,7 @@ save_file::save_file(QObject *parent)
 {
     // The rows cross from the window's thread by a queued connection.
     qRegisterMetaType<QList<QList<QString>>>();
-    connect(this, SIGNAL(sig_write_data()), this, SLOT(slot_write_data()));
+    connect(this, &save_file::sig_write_data, this, &save_file::slot_write_data);
 }
 
 save_file::~save_file()

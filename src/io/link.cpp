@@ -17,18 +17,12 @@ Link::Link(QObject *parent)
     , m_port(new QSerialPort())
     , m_worker(new Thread_1(m_port, nullptr))
 {
-    // Port and worker live and die in the worker thread, the port last.
-    connect(&m_thread, &QThread::finished, m_port, &QObject::deleteLater);
-    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    connect(m_port, &QSerialPort::readyRead, m_worker, &Thread_1::slot_receive_data_son);
     connect(m_worker, &Thread_1::replyReceived, this, &Link::onReply);
     connect(m_worker, &Thread_1::sig_show_send_data, this,
         [this](const QByteArray &frame) { m_lastSent = frame; });
     connect(m_worker, &Thread_1::sig_serialport_state_change, this,
         [this](bool open, const QString &, const QString &reason) { onPortState(open, reason); });
-    m_worker->moveToThread(&m_thread);
-    m_port->moveToThread(&m_thread);
-    m_thread.start();
+    io::runInThread(m_worker, m_port, &m_thread);
     m_replyTimer.setSingleShot(true);
     connect(&m_replyTimer, &QTimer::timeout, this, [this] {
         // After a stall of this thread the timer may fire before replies that were already

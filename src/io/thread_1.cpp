@@ -6,6 +6,7 @@
 #include "io/mytimer.h"
 
 #include <QMetaMethod>
+#include <QThread>
 #include <QTimer>
 
 #ifdef Q_OS_WIN
@@ -22,6 +23,16 @@ namespace {
 const char kUnknownPortError[] = "serial port error";
 } // namespace
 
+void io::runInThread(Thread_1 *worker, QSerialPort *port, QThread *thread)
+{
+    QObject::connect(thread, &QThread::finished, port, &QObject::deleteLater);
+    QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+    QObject::connect(port, &QSerialPort::readyRead, worker, &Thread_1::slot_receive_data_son);
+    worker->moveToThread(thread);
+    port->moveToThread(thread);
+    thread->start(QThread::InheritPriority);
+}
+
 Thread_1::Thread_1(QSerialPort *port, QObject *parent)
     : QObject(parent)
     , serial(port)
@@ -30,10 +41,10 @@ Thread_1::Thread_1(QSerialPort *port, QObject *parent)
     , m_silence(new QTimer(this))
 {
     m_clock.start();
-    connect(this, SIGNAL(sig_jiexi_data(QByteArray)), this, SLOT(slot_jiexi_data(QByteArray)));
+    connect(this, &Thread_1::sig_jiexi_data, this, &Thread_1::slot_jiexi_data);
     timer_send = new MyTimer(nullptr);
     // timeout() comes from the timer thread, so this runs queued in the worker's thread.
-    connect(timer_send, SIGNAL(timeout()), this, SLOT(slot_timer_send()));
+    connect(timer_send, &MyTimer::timeout, this, &Thread_1::slot_timer_send);
     // A child, so it moves to the worker's thread with it; single-shot, so no tick is ever left
     // queued behind a restart.
     m_silence->setSingleShot(true);

@@ -13,6 +13,19 @@ class QTimer;
 
 class MyTimer;
 
+class QThread;
+class Thread_1;
+
+namespace io {
+/**
+ * @brief Puts @p worker and its @p port into @p thread and starts it: the port's readyRead()
+ * reaches the worker, and both are deleted in that thread when it finishes, the port first, so the
+ * worker never holds a dangling pointer. The window, the command line and the tests all run the
+ * serial worker this way.
+ */
+void runInThread(Thread_1 *worker, QSerialPort *port, QThread *thread);
+} // namespace io
+
 /**
  * The only code that touches the serial port. It writes the frames the window hands it (adding
  * the CRC-16 in check mode 1), gathers incoming bytes until 5 ms pass in silence, checks them by

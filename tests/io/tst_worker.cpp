@@ -46,9 +46,6 @@ public:
 
     Rig()
     {
-        connect(&thread, &QThread::finished, port, &QObject::deleteLater);
-        connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
-        connect(port, SIGNAL(readyRead()), worker, SLOT(slot_receive_data_son()));
         connect(this, &Rig::setPort, worker, &Thread_1::slot_change_serialport);
         connect(this, &Rig::setMode, worker, &Thread_1::slot_jiaoyan_mode_chose);
         connect(this, &Rig::send, worker, &Thread_1::slot_send_data_son);
@@ -59,9 +56,7 @@ public:
             [this](bool open, QString name, QString error) {
                 states << QVariantList { open, name, error };
             });
-        worker->moveToThread(&thread);
-        port->moveToThread(&thread);
-        thread.start();
+        io::runInThread(worker, port, &thread);
         pty.open();
     }
     ~Rig() override
