@@ -157,6 +157,46 @@ bool holdsShorterFrame(const quint8 *p, qsizetype n, CheckMode mode)
     return false;
 }
 
+// The length of the frame at p[0..n) that the silence rule cuts here whatever bytes follow it
+// before or after a silence, or 0. The rule picks the first of its preferred lengths that passes
+// with a good follower, then falls back in an order of its own; the frame's cut is settled once
+// every length that could win in some fallback is ruled out by the bytes in hand.
+qsizetype settledLength(const quint8 *p, qsizetype n, CheckMode mode)
+{
+    if (mode == CheckMode::Sum8 ? n < 1 || !isAaHeader(p[0]) : n < 2 || !isKnownFunction(p[1]))
+        return 0;
+    const ReplyLengths pref = replyLengths(p, n, mode);
+    if (pref.count == 0 || n < pref.len[0])
+        return 0;
+    const qsizetype len = pref.len[0];
+    Probe probe(p, n, mode);
+    if (!probe.passes(len))
+        return 0;
+    if (mode == CheckMode::Sum8) {
+        // A stated word count rules out every other length from 7 bytes on; the two shorter ones
+        // win a fallback if they pass with a header after them, which the bytes in hand tell.
+        if (p[4] != 0 || len != 7 + 2 * qsizetype(p[5]))
+            return 0;
+        for (qsizetype other = kAaMinLength; other < 7; ++other)
+            if (!pref.contains(int(other)) && probe.passes(other) && isAaHeader(p[other]))
+                return 0;
+        return len;
+    }
+    // Another preferred length wins over this one if it is longer (its check depends on bytes
+    // still to come) or shorter and passing.
+    for (int k = 1; k < pref.count; ++k)
+        if (pref.len[k] > len || probe.passes(pref.len[k]))
+            return 0;
+    return len;
+}
+
+// Takes the replies already handed up early off the front of what the silence rule hands up.
+void dropTaken(QList<QByteArray> &out, qsizetype taken)
+{
+    while (taken > 0 && !out.isEmpty())
+        taken -= out.takeFirst().size();
+}
+
 } // namespace
 
 bool acceptsWhole(const QByteArray &reply, CheckMode mode)
@@ -253,13 +293,31 @@ bool Splitter::looksCutShort(const QByteArray &reply) const
         && !replyLengths(p, reply.size(), m_mode).contains(reply.size());
 }
 
-QList<QByteArray> Splitter::feed(const QByteArray &gathered, qint64 nowMs, qint64 arrivedMs)
+QList<QByteArray> Splitter::early(const QByteArray &gathered, qsizetype &taken) const
+{
+    QList<QByteArray> out;
+    if (!m_tail.isEmpty())
+        return out;
+    const auto *p = reinterpret_cast<const quint8 *>(gathered.constData());
+    while (taken < gathered.size()) {
+        const qsizetype len = settledLength(p + taken, gathered.size() - taken, m_mode);
+        if (len == 0)
+            break;
+        out << gathered.mid(taken, len);
+        taken += len;
+    }
+    return out;
+}
+
+QList<QByteArray> Splitter::feed(
+    const QByteArray &gathered, qint64 nowMs, qint64 arrivedMs, qsizetype taken)
 {
     QList<QByteArray> out = expire(arrivedMs < 0 ? nowMs : qMin(arrivedMs, nowMs));
     if (gathered.isEmpty())
         return out;
     if (m_tail.isEmpty()) {
         judge(gathered, nowMs, out);
+        dropTaken(out, taken);
         return out;
     }
 
@@ -310,7 +368,8 @@ QList<QByteArray> Splitter::feed(const QByteArray &gathered, qint64 nowMs, qint6
     return out;
 }
 
-QList<QByteArray> Splitter::drain(QByteArray &gathered, qint64 nowMs, qint64 arrivedMs)
+QList<QByteArray> Splitter::drain(
+    QByteArray &gathered, qint64 nowMs, qint64 arrivedMs, qsizetype *taken)
 {
     QList<QByteArray> out = expire(arrivedMs < 0 ? nowMs : qMin(arrivedMs, nowMs));
     if (!m_tail.isEmpty()) {
@@ -326,8 +385,14 @@ QList<QByteArray> Splitter::drain(QByteArray &gathered, qint64 nowMs, qint64 arr
     m_counters.split += r.frames.size();
     m_counters.dropped += r.skippedRuns;
     m_counters.droppedBytes += r.skippedBytes;
+    QList<QByteArray> frames = r.frames;
+    if (taken) {
+        // Early replies lie at the front of the frames; those past the rest's start are in it.
+        dropTaken(frames, *taken);
+        *taken = qMax<qsizetype>(0, *taken - (gathered.size() - r.rest.size()));
+    }
     gathered = r.rest;
-    out += r.frames;
+    out += frames;
     return out;
 }
 

@@ -81,16 +81,30 @@ public:
     /**
      * @brief Evaluates the bytes gathered up to a silence; returns the replies to hand up. A kept
      * tail is judged by @p arrivedMs, when the first of these bytes was read (default: now): the
-     * rest of a reply that came in time is joined however long the silence after it took.
+     * rest of a reply that came in time is joined however long the silence after it took. The
+     * first @p taken bytes were handed up early (see early()) and are not handed up again.
      */
-    QList<QByteArray> feed(const QByteArray &gathered, qint64 nowMs, qint64 arrivedMs = -1);
+    QList<QByteArray> feed(
+        const QByteArray &gathered, qint64 nowMs, qint64 arrivedMs = -1, qsizetype taken = 0);
 
     /**
      * @brief For bytes that keep coming without a silence: takes the complete frames from the
      * head of @p gathered and leaves the rest in it (a kept tail is put in front first; it is
-     * judged by @p arrivedMs as in feed()).
+     * judged by @p arrivedMs as in feed()). @p taken counts the bytes of @p gathered handed up
+     * early; it is updated to count those of the rest.
      */
-    QList<QByteArray> drain(QByteArray &gathered, qint64 nowMs, qint64 arrivedMs = -1);
+    QList<QByteArray> drain(
+        QByteArray &gathered, qint64 nowMs, qint64 arrivedMs = -1, qsizetype *taken = nullptr);
+
+    /**
+     * @brief The replies at the head of a gather still under way that feed() and drain() will
+     * hand up whatever bytes and silences follow, so they can be handed up now instead of after
+     * the silence: whole frames of the length their kind has, whose check is good, and that no
+     * later byte can make part of another cut. @p taken counts the bytes of @p gathered handed
+     * up so far and is advanced past these. Nothing while a tail is kept; bytes that are not
+     * such a frame (damaged, unknown, cut short) wait for the silence.
+     */
+    QList<QByteArray> early(const QByteArray &gathered, qsizetype &taken) const;
 
     /**
      * @brief Gives up a kept tail older than kTailLifeMs. Returns the reply it held when it was a

@@ -109,11 +109,16 @@ void Thread_1::slot_receive_data_son()
         m_gatherArrivedMs = m_tailDueMs >= 0 ? qMin(now, m_tailDueMs - 1) : now;
     }
     buffer_receive.append(serial->readAll());
+    // A reply whose cut no later byte can change goes up now, not after the silence.
+    const bool checking = takeMode();
+    if (checking)
+        handOver(m_splitter.early(buffer_receive, m_taken));
     if (buffer_receive.size() >= core::rx::kStreamLimit) {
         // Replies streaming back to back leave no silence; hand up what is complete so that
         // neither the buffer nor the delay grows without bound.
-        if (takeMode())
-            handOver(m_splitter.drain(buffer_receive, m_clock.elapsed(), m_gatherArrivedMs));
+        if (checking)
+            handOver(
+                m_splitter.drain(buffer_receive, m_clock.elapsed(), m_gatherArrivedMs, &m_taken));
         else
             buffer_receive.clear();
         m_tailDueMs = -1;
@@ -157,8 +162,9 @@ void Thread_1::slot_jiexi_data(QByteArray string)
     const core::rx::Counters before = m_splitter.counters();
     const qint64 now = m_clock.elapsed();
     if (takeMode())
-        handOver(m_splitter.feed(string, now, string.isEmpty() ? now : m_gatherArrivedMs));
+        handOver(m_splitter.feed(string, now, string.isEmpty() ? now : m_gatherArrivedMs, m_taken));
     m_tailDueMs = -1;
+    m_taken = 0;
     buffer_receive.clear();
     const core::rx::Counters &after = m_splitter.counters();
     if (after.split != before.split || after.dropped != before.dropped
@@ -282,6 +288,7 @@ void Thread_1::abandonReceive()
     timer_send->stop();
     m_silence->stop();
     buffer_receive.clear();
+    m_taken = 0;
     m_splitter.reset();
     m_tailDueMs = -1;
 }

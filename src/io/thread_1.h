@@ -91,4 +91,6 @@ private:
     qint64 m_gatherArrivedMs = 0;
     /// When the kept tail may be given up; -1 while none is kept or it has been judged.
     qint64 m_tailDueMs = -1;
+    /// Bytes at the front of buffer_receive already handed up before the silence.
+    qsizetype m_taken = 0;
 };
