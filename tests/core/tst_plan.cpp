@@ -1,0 +1,412 @@
+// Test plans without a port: the plan file and its errors, limits, readings, step verdicts,
+// calibration, the order of a run and the JUnit report, each judged from values worked out here.
+#include "core/plan/junit.h"
+#include "core/plan/plan.h"
+#include "core/plan/verdict.h"
+
+#include "testsupport.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTest>
+#include <QXmlStreamReader>
+
+#include <cmath>
+
+using namespace core::plan;
+using testsupport::aa;
+using testsupport::rtu;
+using Samples = QList<qint32>;
+
+namespace {
+
+constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+
+std::optional<double> opt(double v)
+{
+    return std::isnan(v) ? std::nullopt : std::optional<double>(v);
+}
+
+// The example's "1 m target" step.
+TestStep targetStep()
+{
+    TestStep s;
+    s.kind = TestStep::Kind::Measure;
+    s.count = 4;
+    s.referenceMm = 1000;
+    s.meanError = { -3.0, 3.0, 0.5 };
+    s.sigma.max = 1.5;
+    s.errors.max = 0;
+    return s;
+}
+
+double naiveSigma(const Samples &s)
+{
+    double mean = 0;
+    for (const qint32 v : s)
+        mean += v;
+    mean /= s.size();
+    double sq = 0;
+    for (const qint32 v : s)
+        sq += (v - mean) * (v - mean);
+    return std::sqrt(sq / (s.size() - 1));
+}
+
+} // namespace
+
+class TestPlan : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parseErrors_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("words");
+        const QByteArray read = "[[step]]\nread = \"serial\"\n";
+        QTest::newRow("unknown-key-in-step") << read + "colour = 1\n"
+                                             << "3:1"
+                                             << "unknown key \"colour\"";
+        QTest::newRow("unknown-key-at-top") << "title = 1\n" + read << "1:1"
+                                            << "unknown key \"title\"";
+        QTest::newRow("unknown-read-in-list")
+            << QByteArray("[[step]]\nread = [\"serial\", \"weight\"]\n") << "2:19"
+            << "unknown read \"weight\"";
+        QTest::newRow("count-is-text")
+            << QByteArray("[[step]]\nmeasure = { count = \"30\" }\n") << "2:21"
+            << "must be an integer, not text";
+        QTest::newRow("limit-min-above-max")
+            << QByteArray("[[step]]\nmeasure = { count = 3 }\nsigma = { min = 2, max = 1 }\n")
+            << "3:9"
+            << "min 2 is above max 1";
+        QTest::newRow("read-limit-min-above-max")
+            << QByteArray("[[step]]\nread = \"voltage\"\nmin = 3600\nmax = 3000\n") << "3:7"
+            << "min 3600 is above max 3000";
+        QTest::newRow("limits-on-a-text-read")
+            << QByteArray("[[step]]\nread = \"status\"\nmax = 1\n") << "3:7"
+            << "limits need one read of a number";
+        QTest::newRow("mean-error-needs-reference")
+            << QByteArray("[[step]]\nmeasure = { count = 3 }\nmean_error = { max = 1 }\n") << "2:11"
+            << "needs \"reference_mm\"";
+        QTest::newRow("two-kinds-in-a-step") << read + "set = { laser = true }\n"
+                                             << "3:7"
+                                             << "this one has two";
+        QTest::newRow("baud-not-offered") << "[link]\nbaud = 1234\n" + read << "2:8"
+                                          << "1234 is not a speed";
+        QTest::newRow("modbus-address-0")
+            << "[link]\ncheck = \"crc\"\naddress = 0\n" + read << "3:11"
+            << "from 1 to 247";
+        QTest::newRow("no-steps") << QByteArray("[plan]\nname = \"x\"\n") << "1:1"
+                                  << "no [[step]]";
+        QTest::newRow("toml-syntax-error") << QByteArray("[plan]\nname = \n") << "2:8"
+                                           << "";
+    }
+    void parseErrors()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, where);
+        QFETCH(QString, words);
+        const Parsed parsed = parsePlan(text, QStringLiteral("plan.toml"));
+        QVERIFY(!parsed.plan);
+        QVERIFY2(
+            parsed.error.startsWith(QStringLiteral("plan.toml:") + where + QStringLiteral(": ")),
+            qPrintable(parsed.error));
+        QVERIFY2(parsed.error.contains(words), qPrintable(parsed.error));
+    }
+
+    void examplePlan()
+    {
+        QFile file(testsupport::sourceDir() + QStringLiteral("/docs/plans/rm03-end-of-line.toml"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const Parsed parsed = parsePlan(bytes, file.fileName());
+        QVERIFY2(parsed.plan, qPrintable(parsed.error));
+        const Plan &p = *parsed.plan;
+        QCOMPARE(p.sha256, QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+        QCOMPARE(p.name, QStringLiteral("RM03 end of line"));
+        QCOMPARE(p.version, QStringLiteral("3"));
+        QCOMPARE(p.continueOnFail, false);
+        QCOMPARE(p.link.checkMode, 0);
+        QCOMPARE(p.link.baud, 9600);
+        QCOMPARE(p.steps.size(), 5);
+        QCOMPARE(p.steps[0].reads,
+            (QList<Quantity> { Quantity::Serial, Quantity::Software, Quantity::Hardware }));
+        QCOMPARE(p.steps[1].limit.min, 3000.0);
+        QCOMPARE(p.steps[1].unit, QStringLiteral("mV"));
+        const TestStep &target = p.steps[2];
+        QCOMPARE(target.count, 30);
+        QCOMPARE(target.speed, Speed::Fast);
+        QCOMPARE(target.retries, 1);
+        QCOMPARE(target.meanError.marginal, 0.5);
+        QCOMPARE(target.errors.max, 0.0);
+        QCOMPARE(p.steps[3].kind, TestStep::Kind::Calibrate);
+        QCOMPARE(p.steps[3].maxChange, 50.0);
+        QCOMPARE(p.steps[3].meanError.min, -1.0);
+        QCOMPARE(p.steps[4].setAddress, 5);
+        QCOMPARE(p.steps[4].setBaud, 115200);
+    }
+
+    void limits_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<double>("min");
+        QTest::addColumn<double>("max");
+        QTest::addColumn<double>("marginal");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::newRow("on-min-passes-as-marginal")
+            << 3000.0 << 3000.0 << 3600.0 << 50.0 << Outcome::Marginal;
+        QTest::newRow("just-below-min-fails")
+            << 2999.99 << 3000.0 << 3600.0 << 50.0 << Outcome::Fail;
+        QTest::newRow("on-inner-edge-of-band-passes")
+            << 3050.0 << 3000.0 << 3600.0 << 50.0 << Outcome::Pass;
+        QTest::newRow("inside-band-under-max")
+            << 3551.0 << 3000.0 << 3600.0 << 50.0 << Outcome::Marginal;
+        QTest::newRow("on-max-without-band-passes")
+            << 3600.0 << 3000.0 << 3600.0 << kNone << Outcome::Pass;
+        QTest::newRow("just-above-max-fails")
+            << 3600.01 << 3000.0 << 3600.0 << kNone << Outcome::Fail;
+        QTest::newRow("max-only-zero-errors") << 0.0 << kNone << 0.0 << kNone << Outcome::Pass;
+        QTest::newRow("max-only-one-error") << 1.0 << kNone << 0.0 << kNone << Outcome::Fail;
+        QTest::newRow("min-only-band") << 10.4 << 10.0 << kNone << 0.5 << Outcome::Marginal;
+        QTest::newRow("no-limit-no-verdict") << 5.0 << kNone << kNone << kNone << Outcome::None;
+    }
+    void limits()
+    {
+        QFETCH(double, value);
+        QFETCH(double, min);
+        QFETCH(double, max);
+        QFETCH(double, marginal);
+        QFETCH(Outcome, outcome);
+        QCOMPARE(judge({ opt(min), opt(max), opt(marginal) }, value), outcome);
+    }
+
+    void readings_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("sent"); // Modbus: the request the reply answers
+        QTest::addColumn<Quantity>("quantity");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("judgeable");
+        QTest::newRow("voltage-bcd-digits-are-mv") << aa("80 00 06 00 01 33 00") << QByteArray()
+                                                   << Quantity::Voltage << 3300.0 << "3300" << true;
+        QTest::newRow("voltage-hex-digits-are-no-value")
+            << aa("80 00 06 00 01 0C E4") << QByteArray() << Quantity::Voltage << kNone << "0CE4"
+            << false;
+        QTest::newRow("temperature-tenths-signed") << aa("80 00 08 00 01 FF 9C") << QByteArray()
+                                                   << Quantity::Temperature << -10.0 << "" << true;
+        QTest::newRow("offset-signed-mm")
+            << aa("80 00 12 00 01 FF FB") << QByteArray() << Quantity::Offset << -5.0 << "" << true;
+        QTest::newRow("aa-serial-one-word") << aa("80 00 0E 00 01 20 24") << QByteArray()
+                                            << Quantity::Serial << kNone << "2024" << true;
+        QTest::newRow("modbus-serial-both-registers")
+            << rtu("01 04 04 20 24 04 17") << rtu("01 04 00 07 00 02") << Quantity::Serial << kNone
+            << "20240417" << true;
+        QTest::newRow("modbus-angle-tenths")
+            << rtu("01 04 04 00 00 00 22") << rtu("01 04 00 05 00 02") << Quantity::Angle << 3.4
+            << "" << true;
+        QTest::newRow("wrong-kind-is-no-answer") << aa("80 00 08 00 01 00 10") << QByteArray()
+                                                 << Quantity::Voltage << kNone << "" << false;
+    }
+    void readings()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, sent);
+        QFETCH(Quantity, quantity);
+        QFETCH(double, value);
+        QFETCH(QString, text);
+        QFETCH(bool, judgeable);
+        const replies::Reply decoded
+            = sent.isEmpty() ? replies::decodeAa(reply, {}) : replies::decodeModbus(reply, sent);
+        const Reading r = readingOf(quantity, decoded, reply);
+        QCOMPARE(r.value, opt(value));
+        QCOMPARE(r.text, text);
+        QCOMPARE(r.problem.isEmpty(), judgeable);
+        QCOMPARE(r.errorReply, false);
+        // An error reply is the module's answer: the read fails, it is not unjudged.
+        const QByteArray error = aa("00 00 00 00 01 00 04", 0xEE);
+        const Reading refused = readingOf(quantity, replies::decodeAa(error, {}), error);
+        QVERIFY(refused.errorReply && !refused.value);
+    }
+
+    void measureStep_data()
+    {
+        QTest::addColumn<Samples>("samples");
+        QTest::addColumn<int>("errors");
+        QTest::addColumn<QString>("error"); // the unit could not be judged
+        QTest::addColumn<Outcome>("outcome");
+        QTest::newRow("centred-samples-pass")
+            << Samples { 1000, 1001, 999, 1000 } << 0 << "" << Outcome::Pass;
+        QTest::newRow("mean-error-in-band-marginal")
+            << Samples { 1003, 1003, 1002, 1003 } << 0 << "" << Outcome::Marginal;
+        QTest::newRow("mean-error-on-band-edge-passes")
+            << Samples { 1003, 1002, 1003, 1002 } << 0 << "" << Outcome::Pass;
+        QTest::newRow("mean-error-above-max-fails")
+            << Samples { 1004, 1003, 1004, 1004 } << 0 << "" << Outcome::Fail;
+        QTest::newRow("noise-above-sigma-fails")
+            << Samples { 998, 1002, 998, 1002 } << 0 << "" << Outcome::Fail;
+        QTest::newRow("one-error-reply-fails")
+            << Samples { 1000, 1000, 1000 } << 1 << "" << Outcome::Fail;
+        QTest::newRow("silence-is-error") << Samples { 1000 } << 0 << "no reply" << Outcome::Error;
+        QTest::newRow("only-error-replies-fail") << Samples {} << 4 << "" << Outcome::Fail;
+    }
+    void measureStep()
+    {
+        QFETCH(Samples, samples);
+        QFETCH(int, errors);
+        QFETCH(QString, error);
+        QFETCH(Outcome, outcome);
+        Values v;
+        v.series = { samples, errors };
+        v.error = error;
+        const Attempt a = judgeAttempt(targetStep(), v);
+        QCOMPARE(a.outcome, outcome);
+        QCOMPARE(a.samples, samples);
+        for (const Measurement &m : a.measurements)
+            if (m.name == QLatin1String("sigma") && samples.size() > 1)
+                QVERIFY(std::abs(*m.value - naiveSigma(samples)) < 1e-9);
+    }
+
+    void calibration_data()
+    {
+        QTest::addColumn<int>("current");
+        QTest::addColumn<Samples>("samples");
+        QTest::addColumn<int>("written"); // kRefused: nothing written
+        const int refused = INT_MIN;
+        QTest::newRow("reads-5-long-offset-3-becomes-minus-2")
+            << 3 << Samples { 1005, 1004, 1006, 1005 } << -2;
+        QTest::newRow("reads-short-offset-raised") << -7 << Samples { 990, 990, 991, 989 } << 3;
+        QTest::newRow("half-mm-rounds-away-from-zero")
+            << 0 << Samples { 1001, 1002, 1001, 1002 } << -2;
+        QTest::newRow("change-on-max-written") << 0 << Samples { 1050, 1050 } << -50;
+        QTest::newRow("change-above-max-refused") << 0 << Samples { 1051, 1051 } << refused;
+        QTest::newRow("noisy-series-refused") << 0 << Samples { 995, 1005, 995, 1005 } << refused;
+        QTest::newRow("beyond-16-bit-register-refused") << 32760 << Samples { 990, 990 } << refused;
+        QTest::newRow("no-distance-refused") << 0 << Samples {} << refused;
+    }
+    void calibration()
+    {
+        QFETCH(int, current);
+        QFETCH(Samples, samples);
+        QFETCH(int, written);
+        TestStep step = targetStep();
+        step.kind = TestStep::Kind::Calibrate;
+        step.maxChange = 50;
+        const Calibration c = calibrate(step, current, { samples, 0 });
+        QCOMPARE(c.newOffset.value_or(INT_MIN), written);
+        QCOMPARE(c.outcome == Outcome::Fail, written == INT_MIN);
+        // Judged as a whole: the written offset read back and a fresh series at the reference.
+        Values v;
+        v.offsetBefore = current;
+        v.calibrationSeries = { samples, 0 };
+        v.offsetReadBack = written;
+        v.series = { { 1000, 1000, 1001, 999 }, 0 };
+        QCOMPARE(judgeAttempt(step, v).outcome, written == INT_MIN ? Outcome::Fail : Outcome::Pass);
+        v.offsetReadBack = written + 1;
+        QCOMPARE(judgeAttempt(step, v).outcome, Outcome::Fail);
+    }
+
+    void sequence_data()
+    {
+        QTest::addColumn<bool>("continueOnFail");
+        QTest::addColumn<int>("retries"); // of the first step
+        QTest::addColumn<QList<int>>(
+            "fed"); // outcomes of the attempts; -1: ERROR with the line lost
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QList<int>>("attempts");
+        QTest::addColumn<Outcome>("run");
+        const int pass = int(Outcome::Pass), fail = int(Outcome::Fail), error = int(Outcome::Error);
+        QTest::newRow("retry-then-pass")
+            << false << 1 << QList<int> { fail, pass, pass, pass } << "PASS PASS PASS"
+            << QList<int> { 2, 1, 1 } << Outcome::Pass;
+        QTest::newRow("retries-spent-stops")
+            << false << 1 << QList<int> { fail, error } << "ERROR SKIPPED SKIPPED"
+            << QList<int> { 2, 0, 0 } << Outcome::Error;
+        QTest::newRow("continue-on-fail-runs-the-rest")
+            << true << 0 << QList<int> { fail, pass, int(Outcome::Marginal) }
+            << "FAIL PASS MARGINAL" << QList<int> { 1, 1, 1 } << Outcome::Fail;
+        QTest::newRow("lost-line-stops-a-continuing-run")
+            << true << 3 << QList<int> { -1 } << "ERROR SKIPPED SKIPPED" << QList<int> { 1, 0, 0 }
+            << Outcome::Error;
+        QTest::newRow("abort-is-never-retried")
+            << false << 3 << QList<int> { pass, int(Outcome::Aborted) } << "PASS ABORTED SKIPPED"
+            << QList<int> { 1, 1, 0 } << Outcome::Aborted;
+    }
+    void sequence()
+    {
+        QFETCH(bool, continueOnFail);
+        QFETCH(int, retries);
+        QFETCH(QList<int>, fed);
+        QFETCH(QString, steps);
+        QFETCH(QList<int>, attempts);
+        QFETCH(Outcome, run);
+        Plan plan;
+        plan.continueOnFail = continueOnFail;
+        plan.steps = { TestStep(), TestStep(), TestStep() };
+        plan.steps[0].retries = retries;
+        Sequence seq(plan);
+        for (const int o : fed) {
+            QVERIFY(!seq.finished());
+            Attempt a;
+            a.outcome = o < 0 ? Outcome::Error : Outcome(o);
+            seq.attemptDone(a, o < 0);
+        }
+        QVERIFY(seq.finished());
+        QStringList names;
+        QList<int> counts;
+        for (const Step &s : seq.steps()) {
+            names << outcomeName(s.outcome);
+            counts << int(s.attempts.size());
+        }
+        QCOMPARE(names.join(' '), steps);
+        QCOMPARE(counts, attempts);
+        QCOMPARE(seq.outcome(), run);
+    }
+
+    void junitReport()
+    {
+        RunRecord passed;
+        passed.port = QStringLiteral("/dev/ttyUSB0");
+        passed.unit.serial = QStringLiteral("2024");
+        passed.outcome = Outcome::Pass;
+        passed.steps = { { QStringLiteral("supply"), Outcome::Pass, { {} } } };
+        RunRecord failed = passed;
+        failed.port = QStringLiteral("/dev/ttyUSB1");
+        failed.outcome = Outcome::Fail;
+        Measurement m { QStringLiteral("mean_error"), 3.4, {}, QStringLiteral("mm"), -3.0, 3.0, {},
+            Outcome::Fail };
+        Attempt a;
+        a.outcome = Outcome::Fail;
+        a.measurements = { m };
+        failed.steps = { { QStringLiteral("1 m target"), Outcome::Fail, { a, a } },
+            { QStringLiteral("ship"), Outcome::Skipped, {} } };
+        QXmlStreamReader xml(junitXml({ passed, failed }));
+        QStringList suites, cases, failures;
+        int skipped = 0;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            const auto name = xml.name();
+            if (name == QLatin1String("testsuite"))
+                suites << xml.attributes().value("name").toString();
+            else if (name == QLatin1String("testcase"))
+                cases << xml.attributes().value("name").toString();
+            else if (name == QLatin1String("failure"))
+                failures << xml.attributes().value("message").toString();
+            else if (name == QLatin1String("skipped"))
+                ++skipped;
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QCOMPARE(suites, (QStringList { "/dev/ttyUSB0 2024", "/dev/ttyUSB1 2024" }));
+        QCOMPARE(cases, (QStringList { "supply", "1 m target", "ship" }));
+        QCOMPARE(failures, (QStringList { "mean_error 3.4 mm (min -3, max 3) FAIL" }));
+        QCOMPARE(skipped, 1);
+        QCOMPARE(exitStatus({ passed }), 0);
+        QCOMPARE(exitStatus({ passed, failed }), 1);
+        failed.outcome = Outcome::Aborted;
+        QCOMPARE(exitStatus({ failed, passed }), 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlan)
+#include "tst_plan.moc"
