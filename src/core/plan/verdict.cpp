@@ -230,6 +230,7 @@ Attempt judgeAttempt(const TestStep &step, const Values &v)
                 QStringLiteral("offset_read_back"), *v.offsetReadBack, QStringLiteral("mm"), same);
             if (v.series.samples.size() + v.series.errorReplies > 0)
                 addSeries(step, v.series, a.measurements);
+            a.samples << v.series.samples;
         }
         break;
     }

@@ -330,6 +330,11 @@ void Runner::stopContinuous(std::function<void()> then)
     if (then)
         m_seriesDone = std::move(then);
     m_wait = Wait::Drain;
+    armDrain();
+}
+
+void Runner::armDrain()
+{
     m_link.expectReply(kDrainMs + 2 * kMeasurementReplyBytes * 10 * 1000 / m_settings.baud);
 }
 
@@ -433,18 +438,22 @@ void Runner::onReply(const QByteArray &bytes)
     case Wait::None:
         return;
     case Wait::Drain:
-        stopContinuous(nullptr);
-        return;
-    case Wait::Continuous:
-        if (reply.kind == replies::Kind::Measurement)
+    case Wait::Continuous: {
+        // Results still on the way after an early stop belong to the series, beyond its count not.
+        const bool full
+            = m_series->samples.size() + m_series->errorReplies >= m_sequence.step().count;
+        if (reply.kind == replies::Kind::Measurement && !full)
             m_series->samples << qint32(reply.number);
-        else if (reply.kind == replies::Kind::ModuleError)
+        else if (reply.kind == replies::Kind::ModuleError && !full)
             ++m_series->errorReplies;
-        if (m_series->samples.size() + m_series->errorReplies >= m_sequence.step().count)
+        if (m_wait == Wait::Drain)
+            armDrain();
+        else if (m_series->samples.size() + m_series->errorReplies >= m_sequence.step().count)
             stopContinuous(nullptr);
         else
             m_link.expectReply(m_settings.timeoutMs);
         return;
+    }
     case Wait::Reply:
         if (reply.kind == replies::Kind::Measurement && m_asked != Command::MeasureOnce) {
             m_link.expectReply(m_settings.timeoutMs); // the late tail of a continuous run

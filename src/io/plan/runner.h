@@ -77,6 +77,7 @@ private:
     void measure(core::plan::Series *series, std::function<void()> then);
     void measureOnce(std::function<void()> then);
     void stopContinuous(std::function<void()> then);
+    void armDrain();
     void setNext(int index);
     void verifyNewSettings();
 
