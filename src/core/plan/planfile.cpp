@@ -67,7 +67,8 @@ QString typeName(const toml::node &n)
 void onlyKeys(
     const toml::table &table, const QString &where, std::initializer_list<const char *> known)
 {
-    for (auto &&[key, node] : table) {
+    for (auto &&entry : table) {
+        const toml::key &key = entry.first;
         const bool ok = std::any_of(known.begin(), known.end(),
             [&](const char *k) { return key.str() == std::string_view(k); });
         if (!ok)
