@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const core::plan::Parsed parsed = core::plan::parsePlan(bytes, QStringLiteral("plan.toml"));
     FUZZ_CHECK(parsed.plan.has_value() == parsed.error.isEmpty());
     if (!parsed.plan) {
-        static const QRegularExpression placed(QStringLiteral("^plan\\.toml:[1-9]\\d*:[1-9]\\d*: "));
+        static const QRegularExpression placed(
+            QStringLiteral("^plan\\.toml:[1-9]\\d*:[1-9]\\d*: "));
         FUZZ_CHECK(placed.match(parsed.error).hasMatch());
         return 0;
     }
