@@ -133,22 +133,26 @@ private slots:
         QTest::addColumn<double>("max");
         QTest::addColumn<double>("marginal");
         QTest::addColumn<Outcome>("outcome");
-        QTest::newRow("on-min-passes-as-marginal")
-            << 3000.0 << 3000.0 << 3600.0 << 50.0 << Outcome::Marginal;
-        QTest::newRow("just-below-min-fails")
-            << 2999.99 << 3000.0 << 3600.0 << 50.0 << Outcome::Fail;
-        QTest::newRow("on-inner-edge-of-band-passes")
-            << 3050.0 << 3000.0 << 3600.0 << 50.0 << Outcome::Pass;
-        QTest::newRow("inside-band-under-max")
-            << 3551.0 << 3000.0 << 3600.0 << 50.0 << Outcome::Marginal;
-        QTest::newRow("on-max-without-band-passes")
-            << 3600.0 << 3000.0 << 3600.0 << kNone << Outcome::Pass;
-        QTest::newRow("just-above-max-fails")
-            << 3600.01 << 3000.0 << 3600.0 << kNone << Outcome::Fail;
-        QTest::newRow("max-only-zero-errors") << 0.0 << kNone << 0.0 << kNone << Outcome::Pass;
-        QTest::newRow("max-only-one-error") << 1.0 << kNone << 0.0 << kNone << Outcome::Fail;
-        QTest::newRow("min-only-band") << 10.4 << 10.0 << kNone << 0.5 << Outcome::Marginal;
-        QTest::newRow("no-limit-no-verdict") << 5.0 << kNone << kNone << kNone << Outcome::None;
+        const double n = kNone, lo = 3000, hi = 3600;
+        const struct
+        {
+            const char *row;
+            double value, min, max, marginal;
+            Outcome outcome;
+        } rows[] = {
+            { "on-min-passes-as-marginal", 3000, lo, hi, 50, Outcome::Marginal },
+            { "just-below-min-fails", 2999.99, lo, hi, 50, Outcome::Fail },
+            { "on-inner-edge-of-band-passes", 3050, lo, hi, 50, Outcome::Pass },
+            { "inside-band-under-max", 3551, lo, hi, 50, Outcome::Marginal },
+            { "on-max-without-band-passes", 3600, lo, hi, n, Outcome::Pass },
+            { "just-above-max-fails", 3600.01, lo, hi, n, Outcome::Fail },
+            { "max-only-zero-errors", 0, n, 0, n, Outcome::Pass },
+            { "max-only-one-error", 1, n, 0, n, Outcome::Fail },
+            { "min-only-band", 10.4, 10, n, 0.5, Outcome::Marginal },
+            { "no-limit-no-verdict", 5, n, n, n, Outcome::None },
+        };
+        for (const auto &r : rows)
+            QTest::newRow(r.row) << r.value << r.min << r.max << r.marginal << r.outcome;
     }
     void limits()
     {
@@ -360,27 +364,22 @@ private slots:
         a.measurements = { m };
         failed.steps = { { QStringLiteral("1 m target"), Outcome::Fail, { a, a } },
             { QStringLiteral("ship"), Outcome::Skipped, {} } };
+        // Every element but the properties, with its name or message.
         QXmlStreamReader xml(junitXml({ passed, failed }));
-        QStringList suites, cases, failures;
-        int skipped = 0;
+        QStringList seen;
         while (!xml.atEnd()) {
-            if (xml.readNext() != QXmlStreamReader::StartElement)
+            if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() == u"property")
                 continue;
-            const auto name = xml.name();
-            if (name == QLatin1String("testsuite"))
-                suites << xml.attributes().value("name").toString();
-            else if (name == QLatin1String("testcase"))
-                cases << xml.attributes().value("name").toString();
-            else if (name == QLatin1String("failure"))
-                failures << xml.attributes().value("message").toString();
-            else if (name == QLatin1String("skipped"))
-                ++skipped;
+            const QXmlStreamAttributes at = xml.attributes();
+            seen << xml.name().toString() + ' '
+                    + at.value(at.hasAttribute("message") ? "message" : "name");
         }
         QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-        QCOMPARE(suites, (QStringList { "/dev/ttyUSB0 2024", "/dev/ttyUSB1 2024" }));
-        QCOMPARE(cases, (QStringList { "supply", "1 m target", "ship" }));
-        QCOMPARE(failures, (QStringList { "mean_error 3.4 mm (min -3, max 3) FAIL" }));
-        QCOMPARE(skipped, 1);
+        QCOMPARE(seen,
+            (QStringList { "testsuites ", "testsuite /dev/ttyUSB0 2024", "properties ",
+                "testcase supply", "system-out ", "testsuite /dev/ttyUSB1 2024", "properties ",
+                "testcase 1 m target", "failure mean_error 3.4 mm (min -3, max 3) FAIL",
+                "system-out ", "testcase ship", "skipped " }));
         QCOMPARE(exitStatus({ passed }), 0);
         QCOMPARE(exitStatus({ passed, failed }), 1);
         failed.outcome = Outcome::Aborted;
