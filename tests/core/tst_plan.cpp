@@ -372,7 +372,7 @@ private slots:
                 continue;
             const QXmlStreamAttributes at = xml.attributes();
             seen << xml.name().toString() + ' '
-                    + at.value(at.hasAttribute("message") ? "message" : "name");
+                    + at.value(at.hasAttribute("message") ? "message" : "name").toString();
         }
         QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
         QCOMPARE(seen,
