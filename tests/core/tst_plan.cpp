@@ -147,7 +147,6 @@ private slots:
             { "on-max-without-band-passes", 3600, lo, hi, n, Outcome::Pass },
             { "just-above-max-fails", 3600.01, lo, hi, n, Outcome::Fail },
             { "max-only-zero-errors", 0, n, 0, n, Outcome::Pass },
-            { "max-only-one-error", 1, n, 0, n, Outcome::Fail },
             { "min-only-band", 10.4, 10, n, 0.5, Outcome::Marginal },
             { "no-limit-no-verdict", 5, n, n, n, Outcome::None },
         };
@@ -179,10 +178,6 @@ private slots:
             << false;
         QTest::newRow("temperature-tenths-signed") << aa("80 00 08 00 01 FF 9C") << QByteArray()
                                                    << Quantity::Temperature << -10.0 << "" << true;
-        QTest::newRow("offset-signed-mm")
-            << aa("80 00 12 00 01 FF FB") << QByteArray() << Quantity::Offset << -5.0 << "" << true;
-        QTest::newRow("aa-serial-one-word") << aa("80 00 0E 00 01 20 24") << QByteArray()
-                                            << Quantity::Serial << kNone << "2024" << true;
         QTest::newRow("modbus-serial-both-registers")
             << rtu("01 04 04 20 24 04 17") << rtu("01 04 00 07 00 02") << Quantity::Serial << kNone
             << "20240417" << true;
@@ -262,7 +257,6 @@ private slots:
         QTest::newRow("change-above-max-refused") << 0 << Samples { 1051, 1051 } << refused;
         QTest::newRow("noisy-series-refused") << 0 << Samples { 995, 1005, 995, 1005 } << refused;
         QTest::newRow("beyond-16-bit-register-refused") << 32760 << Samples { 990, 990 } << refused;
-        QTest::newRow("no-distance-refused") << 0 << Samples {} << refused;
     }
     void calibration()
     {
