@@ -208,6 +208,8 @@ private slots:
         QVERIFY(refused.errorReply && !refused.value);
     }
 
+    // Outcomes the runner's tests reach against a module are not repeated here; the sigma is
+    // checked against its definition.
     void measureStep_data()
     {
         QTest::addColumn<Samples>("samples");
@@ -218,12 +220,8 @@ private slots:
             << Samples { 1000, 1001, 999, 1000 } << 0 << "" << Outcome::Pass;
         QTest::newRow("mean-error-in-band-marginal")
             << Samples { 1003, 1003, 1002, 1003 } << 0 << "" << Outcome::Marginal;
-        QTest::newRow("mean-error-above-max-fails")
-            << Samples { 1004, 1003, 1004, 1004 } << 0 << "" << Outcome::Fail;
         QTest::newRow("noise-above-sigma-fails")
             << Samples { 998, 1002, 998, 1002 } << 0 << "" << Outcome::Fail;
-        QTest::newRow("one-error-reply-fails")
-            << Samples { 1000, 1000, 1000 } << 1 << "" << Outcome::Fail;
         QTest::newRow("silence-is-error") << Samples { 1000 } << 0 << "no reply" << Outcome::Error;
     }
     void measureStep()
