@@ -278,7 +278,9 @@ sigma = { max = 1.5 })");
         QVERIFY(finished.count() || finished.wait(kWaitMs));
         const RunRecord &r = unit.runner->record();
         QCOMPARE(outcomes(r), QStringLiteral("ABORTED:1 SKIPPED:0 ABORTED"));
-        QVERIFY(r.steps.first().attempts.first().samples.size() >= 3);
+        // What had reached the runner is kept (how much depends on the machine's load).
+        const QList<qint32> kept = r.steps.first().attempts.first().samples;
+        QCOMPARE(kept, QList<qint32>(kept.size(), 1000));
         // The start frame and the stop byte: the module measures no more.
         QCOMPARE(unit.server.counters().requests, quint64(2));
     }
