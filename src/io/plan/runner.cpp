@@ -51,8 +51,11 @@ Runner::Runner(const core::plan::Plan &plan, const RunOptions &options, QObject 
     , m_settings(plan.link)
     , m_sequence(plan)
 {
-    if (options.checkMode)
+    if (options.checkMode && *options.checkMode != plan.link.checkMode) {
+        // The plan's address belongs to its protocol; the other one starts at its factory address.
         m_settings.checkMode = *options.checkMode;
+        m_settings.address = m_settings.checkMode == 1 ? 1 : 0;
+    }
     if (options.baud)
         m_settings.baud = *options.baud;
     if (options.address)

@@ -17,7 +17,11 @@
 
 namespace io::plan {
 
-/** Who runs the plan where; each setting given here overrides the plan's [link]. */
+/**
+ * Who runs the plan where; each setting given here overrides the plan's [link]. A check mode other
+ * than the plan's starts at that protocol's factory address (0xAA 0, Modbus 1) unless an address
+ * is given too.
+ */
 struct RunOptions
 {
     QString port;
