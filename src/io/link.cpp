@@ -79,6 +79,9 @@ void Link::close()
         [this] {
             while (m_port->isOpen() && m_port->bytesToWrite() > 0
                 && m_port->waitForBytesWritten(kFlushMs)) { }
+            // The close is answered here; its notice would reach a link opened again meanwhile
+            // and read there as the line lost.
+            const QSignalBlocker quiet(m_worker);
             m_worker->slot_change_serialport(0, QString(), 0);
         },
         Qt::BlockingQueuedConnection);

@@ -128,6 +128,7 @@ struct SimServer::Engine
     QByteArray out; ///< reached the port, not yet taken by the terminal
     qint64 wireFreeNs = 0; ///< when the last queued byte has left the module
     qint64 byteNs = 0;
+    int lineBaud = 0; ///< the module's speed on the line: a new rate holds once its answer is out
     quint32 series = 0;
     qint64 nextContinuousNs = -1;
     quint64 replyCount = 0;
@@ -246,6 +247,7 @@ void SimServer::run()
     clock.start();
 
     auto setBaud = [&](int baud) {
+        e.lineBaud = baud;
         e.byteNs = o.pacing && baud > 0 ? kBitsPerByte * 1000000000LL / baud : 0;
     };
     setBaud(e.module.baud());
@@ -285,7 +287,7 @@ void SimServer::run()
             toWire(noise, at);
             e.wireFreeNs += qint64(o.noiseGapMs) * kNsPerMs;
         }
-        toWire(garbled(bytes, e.module.baud(), o.strictSpeed ? terminalBaud(fd) : 0), at);
+        toWire(garbled(bytes, e.lineBaud, o.strictSpeed ? terminalBaud(fd) : 0), at);
         if (reply.baudAfter > 0)
             setBaud(reply.baudAfter);
         if (o.disconnectAfter > 0 && k == quint64(o.disconnectAfter))

@@ -94,8 +94,8 @@ struct Reader
         a.message = o.value(QLatin1String("message")).toString();
         const QJsonArray measurements = array(o, "measurements", where);
         for (qsizetype i = 0; i < measurements.size(); ++i)
-            a.measurements.append(measurement(measurements[i].toObject(),
-                where + QStringLiteral(".measurements[%1]").arg(i)));
+            a.measurements.append(measurement(
+                measurements[i].toObject(), where + QStringLiteral(".measurements[%1]").arg(i)));
         for (const QJsonValue s : array(o, "samples", where))
             a.samples.append(qint32(s.toDouble()));
         return a;
@@ -196,8 +196,8 @@ std::optional<RunRecord> fromJson(const QJsonObject &json, QString *error)
         step.outcome = r.outcome(o, where);
         const QJsonArray attempts = r.array(o, "attempts", where);
         for (qsizetype k = 0; k < attempts.size(); ++k)
-            step.attempts.append(r.attempt(
-                attempts[k].toObject(), where + QStringLiteral(".attempts[%1]").arg(k)));
+            step.attempts.append(
+                r.attempt(attempts[k].toObject(), where + QStringLiteral(".attempts[%1]").arg(k)));
         run.steps.append(step);
     }
     if (!r.error.isEmpty()) {
