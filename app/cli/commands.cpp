@@ -4,9 +4,16 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/scanjob.h"
+#include "cli/testjob.h"
+
+#include "core/plan/verdict.h"
+#include "export/plan/planfiles.h"
 
 #include "core/frames.h"
 #include "io/portdiscovery.h"
+
+#include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <functional>
@@ -154,6 +161,42 @@ Jobs scanPorts(const Invocation &in, Output *output)
     return jobs;
 }
 
+core::plan::Plan readPlan(const Invocation &in)
+{
+    const QString path = in.operands().value(0);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw PlanError { QStringLiteral("%1: %2").arg(path, file.errorString()) };
+    const core::plan::Parsed parsed = core::plan::parsePlan(file.readAll(), path);
+    if (!parsed.plan)
+        throw PlanError { parsed.error };
+    return *parsed.plan;
+}
+
+Jobs test(const Invocation &in, Output *output)
+{
+    const core::plan::Plan plan = readPlan(in);
+    const Settings &s = in.settings();
+    io::plan::RunOptions options;
+    options.station = in.text("station");
+    options.operatorName = in.text("operator");
+    options.lot = in.text("lot");
+    if (in.isSet("check"))
+        options.checkMode = s.checkMode;
+    if (in.isSet("baud"))
+        options.baud = s.baud;
+    if (in.isSet("timeout"))
+        options.timeoutMs = s.timeoutMs;
+    if (in.isSet("address"))
+        options.address = int(in.integer("address"));
+    Jobs jobs;
+    for (const QString &port : in.ports()) {
+        options.port = port;
+        jobs.push_back(std::make_unique<TestJob>(plan, options, output));
+    }
+    return jobs;
+}
+
 struct Entry
 {
     const char *name;
@@ -167,6 +210,7 @@ const Entry kCommands[] = {
     { "set", set },
     { "send", send },
     { "scan", scanPorts },
+    { "test", test },
 };
 
 } // namespace
@@ -177,6 +221,21 @@ void checkOperands(const Invocation &in)
     if (name == QLatin1String("set")) {
         expectOperands(in, 2);
         setFrame(in);
+    } else if (name == QLatin1String("test")) {
+        expectOperands(in, 1);
+        // The plan is read before anything else: its mistakes come first, with line and column.
+        const core::plan::Plan plan = readPlan(in);
+        const core::CheckMode mode = in.isSet("check") ? in.settings().checkMode : plan.link.checkMode;
+        const auto range = core::protocol::addressRange(mode);
+        if (in.isSet("address") && !range.contains(int(in.integer("address"))))
+            throw UsageError { QStringLiteral("--address wants a whole number from %1 to %2 with "
+                                              "--check %3, not \"%4\"")
+                                   .arg(range.first)
+                                   .arg(range.last)
+                                   .arg(core::checkModeWord(mode), in.text("address")) };
+        if (in.isSet("record") && !QFileInfo(in.text("record")).isDir())
+            throw UsageError { QStringLiteral("--record wants a folder that exists, not \"%1\"")
+                                   .arg(in.text("record")) };
     } else if (name == QLatin1String("send")) {
         const QString text = in.operands().join(QLatin1Char(' '));
         if (!core::frames::isStrictHexText(text))
@@ -194,6 +253,30 @@ void checkOperands(const Invocation &in)
         if (core::scan::order(scanPlan(in)).isEmpty())
             throw UsageError { QStringLiteral("--addresses leaves no address to try") };
     }
+}
+
+int concludeTests(const Invocation &in, const Jobs &jobs)
+{
+    QList<core::plan::RunRecord> records;
+    for (const auto &job : jobs)
+        records << static_cast<const TestJob *>(job.get())->record();
+    int status = core::plan::exitStatus(records);
+    const auto failed = [&status](const QString &what, const QString &error) {
+        std::fprintf(stderr, "tovandrix-cli: %s not stored: %s\n", qPrintable(what),
+            qPrintable(error));
+        // A unit that could not be tested says more than a record that could not be kept.
+        if (status != 3)
+            status = 4;
+    };
+    QString error;
+    if (in.isSet("record")) {
+        for (const core::plan::RunRecord &run : records)
+            if (exporting::plan::writeRecordFile(in.text("record"), run, &error).isEmpty())
+                failed(QStringLiteral("the record of %1").arg(run.port), error);
+    }
+    if (in.isSet("junit") && !exporting::plan::writeJunitFile(in.text("junit"), records, &error))
+        failed(QStringLiteral("the JUnit report"), error);
+    return status;
 }
 
 Jobs makeJobs(const Invocation &in, Output *output)

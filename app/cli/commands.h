@@ -3,6 +3,8 @@
 
 #include "cli/jobs.h"
 
+#include <QString>
+
 #include <memory>
 #include <vector>
 
@@ -21,5 +23,18 @@ Jobs makeJobs(const Invocation &in, Output *output);
 
 /** @brief Checks the command's own arguments before any port is opened or file written. */
 void checkOperands(const Invocation &in);
+
+/** A plan file that cannot be run: the message names the file, line and column (exit status 2). */
+struct PlanError
+{
+    QString text;
+};
+
+/**
+ * @brief After the test command's runs: their record files and JUnit report as asked, and the
+ * exit status (0 all passed, 1 a unit failed, 3 a unit could not be tested, 4 a record that could
+ * not be stored).
+ */
+int concludeTests(const Invocation &in, const Jobs &jobs);
 
 } // namespace cli

@@ -88,6 +88,8 @@ int run(QCoreApplication &app)
     int status = cli::kExitOk;
     for (const auto &job : jobs)
         status = qMax(status, job->exitCode());
+    if (in.name() == QLatin1String("test"))
+        status = cli::concludeTests(in, jobs);
     if (!out.close(&error)) {
         std::fprintf(stderr, "%s: %s\n", kName, qPrintable(error));
         status = qMax(status, int(cli::kExitFailed));
@@ -106,6 +108,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(TOVANDRIX_VERSION));
     try {
         return run(app);
+    } catch (const cli::PlanError &e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.text));
+        return cli::kExitUsage;
     } catch (const cmdline::UsageError &e) {
         QString command;
         for (const QString &a : app.arguments().mid(1))

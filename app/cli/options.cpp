@@ -70,27 +70,35 @@ const QList<CommandInfo> &commandTable()
         { "scan", "[--bauds LIST] [--checks none,crc] [--addresses RANGE] [--all]",
             "finds modules whose line speed, check and address are unknown: "
             "PORT<TAB>BAUD<TAB>CHECK<TAB>ADDRESS per module found" },
+        { "test", "PLAN [--station ID] [--operator NAME] [--lot ID] [--record DIR] [--junit FILE]",
+            "runs a test plan (a TOML file) on the unit at each --port, all at once: "
+            "PORT<TAB>SERIAL<TAB>VERDICT<TAB>SECONDS per unit; exit status 0 every unit passed, "
+            "1 a unit failed, 3 a unit could not be tested, 4 a record could not be stored" },
     };
     return table;
 }
 
 const QList<Option> &optionTable()
 {
-    const QStringList portCommands = both(kLinkCommands, { "scan" });
+    const QStringList portCommands = both(kLinkCommands, { "scan", "test" });
+    const QStringList planLink = both(kLinkCommands, { "test" });
     const QStringList measure { "measure" };
     const QStringList scan { "scan" };
+    const QStringList test { "test" };
+    const QMap<QString, QString> fromPlan { { "test", "the plan's" } };
     static const QList<Option> table {
         { "port", "PATH", "Serial port; repeat it for several modules at once.",
             cmdline::nonEmpty("a path such as /dev/ttyUSB0"), portCommands, {}, {}, {}, true },
-        { "baud", "RATE", "Line speed.", baudRate(), kLinkCommands, "9600" },
+        { "baud", "RATE", "Line speed.", baudRate(), planLink, "9600", fromPlan },
         { "check", "MODE", "none: 0xAA frames; crc: Modbus RTU.", cmdline::oneOf({ "none", "crc" }),
-            kLinkCommands, "none" },
-        { "address", "N", "Module address.", address(), kLinkCommands, "0, with --check crc 1" },
+            planLink, "none", fromPlan },
+        { "address", "N", "Module address.", address(), planLink, "0, with --check crc 1",
+            fromPlan },
         { "lang", "LANG", "Language of decoded lines and mode texts.",
             cmdline::oneOf({ "en", "zh" }), kLinkCommands, "en" },
         { "timeout", "MS", "Longest wait for a reply in ms; with scan, the module's answer time.",
             cmdline::wholeNumber(1, 3600000), portCommands, "1000",
-            { { "scan", QString::number(core::scan::kAnswerMs) } } },
+            { { "scan", QString::number(core::scan::kAnswerMs) }, { "test", "the plan's" } } },
         { "count", "N", "N single measurements.", cmdline::wholeNumber(1, 100000000), measure,
             "1" },
         { "seconds", "S", "A continuous run of S seconds; 0: until stopped.",
@@ -100,7 +108,17 @@ const QList<Option> &optionTable()
         { "format", "FORMAT", "Standard output's format.",
             cmdline::oneOf({ "text", "csv", "jsonl" }), measure, "text" },
         { "format", "FORMAT", "Standard output's format.", cmdline::oneOf({ "text", "jsonl" }),
-            scan, "text" },
+            both(scan, test), "text" },
+        { "station", "ID", "The test station, for the run's record.", cmdline::nonEmpty("a name"),
+            test },
+        { "operator", "NAME", "Who runs the test, for the run's record.",
+            cmdline::nonEmpty("a name"), test },
+        { "lot", "ID", "The lot of the units, for the run's record.", cmdline::nonEmpty("a name"),
+            test },
+        { "record", "DIR", "Write each run's JSON record into folder DIR.",
+            cmdline::nonEmpty("a folder"), test },
+        { "junit", "FILE", "Write a JUnit XML report of the runs to FILE.",
+            cmdline::nonEmpty("a file name"), test },
         { "output", "FILE",
             "Also write the records to FILE: .csv, .jsonl, .txt (the window's text file) or .xlsx "
             "(the window's workbook).",
@@ -179,7 +197,8 @@ void Invocation::readSettings()
     s.baud = int(integer("baud"));
     const auto range = core::protocol::addressRange(s.checkMode);
     s.address = range.factory;
-    if (isSet("address")) {
+    // A plan's own check mode decides the range there; the test command checks it.
+    if (isSet("address") && name() != QLatin1String("test")) {
         bool ok = false;
         s.address = text("address").trimmed().toInt(&ok);
         if (!ok || !range.contains(s.address))

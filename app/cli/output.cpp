@@ -1,6 +1,7 @@
 // Where a command's results go: standard output as lines, and the --output file.
 #include "cli/output.h"
 
+#include "core/plan/verdict.h"
 #include "core/recordlines.h"
 #include "export/exporting.h"
 #include "export/save_file.h"
@@ -233,6 +234,15 @@ void Output::record(
         m_rows[port].append(core::recordTexts(record));
         break;
     }
+}
+
+void Output::run(const core::plan::RunRecord &record)
+{
+    if (m_format == Format::Jsonl)
+        write(QString::fromUtf8(QJsonDocument(core::plan::toJson(record)).toJson(QJsonDocument::Compact))
+            + '\n');
+    else
+        write(core::plan::unitLine(record) + '\n');
 }
 
 void Output::found(const QString &port, const core::scan::Target &module)

@@ -1,6 +1,7 @@
 // Where a command's results go: standard output as lines, and the --output file.
 #pragma once
 
+#include "core/plan/runrecord.h"
 #include "core/protocol.h"
 #include "core/runstats.h"
 #include "core/scan.h"
@@ -61,6 +62,8 @@ public:
      */
     void record(
         const QString &port, const core::Record &record, const QString &text, const QString &time);
+    /** @brief A unit's test run: PORT, SERIAL, VERDICT, SECONDS tab-separated, or its record. */
+    void run(const core::plan::RunRecord &record);
     /** @brief A module a scan found: PORT, BAUD, CHECK, ADDRESS tab-separated, or JSON. */
     void found(const QString &port, const core::scan::Target &module);
 

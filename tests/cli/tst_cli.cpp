@@ -166,6 +166,8 @@ private slots:
     void stopping_data();
     void stopping();
     void closedOutput();
+    void testPlans_data();
+    void testPlans();
     void help_data();
     void help();
     void scan_data();
@@ -659,6 +661,79 @@ void TestCli::closedOutput()
     for (const QString &row : next.out.mid(1))
         QVERIFY2(row.split(QLatin1Char(','))[5].toInt() > 0, qPrintable(row));
     QVERIFY(module.received().startsWith(hexText(aa("00 00 20 00 01 00 04") + "\x58")));
+}
+
+void TestCli::testPlans_data()
+{
+    QTest::addColumn<QStringList>("module");
+    QTest::addColumn<QString>("plan");
+    QTest::addColumn<int>("signal"); // sent once the run is under way; 0: none
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("verdict"); // on standard output, or on standard error for exit 2
+    const QString supply = QStringLiteral("[plan]\nname = \"supply\"\nversion = \"1\"\n"
+                                          "[[step]]\nname = \"id\"\nread = \"serial\"\n"
+                                          "[[step]]\nname = \"supply\"\nread = \"voltage\"\n"
+                                          "min = 3000\nmax = 3600\n");
+    const QString slow = supply + "[[step]]\nname = \"long\"\nmeasure = { count = 1000 }\n";
+    QTest::newRow("passing-unit-0") << QStringList() << supply << 0 << 0 << "PASS";
+    QTest::newRow("voltage-below-its-limit-1")
+        << QStringList { "--voltage", "2999" } << supply << 0 << 1 << "FAIL";
+    QTest::newRow("silent-unit-not-tested-3")
+        << QStringList { "--address", "9" } << supply << 0 << 3 << "ERROR";
+    QTest::newRow("interrupted-run-aborted-3")
+        << QStringList() << slow << int(SIGINT) << 3 << "ABORTED";
+    QTest::newRow("plan-mistake-with-line-and-column-2")
+        << QStringList() << QString(supply).replace("min = 3000", "mini = 3000") << 0 << 2
+        << "plan.toml:10:1:";
+}
+
+void TestCli::testPlans()
+{
+    QFETCH(QStringList, module);
+    QFETCH(QString, plan);
+    QFETCH(int, signal);
+    QFETCH(int, exitCode);
+    QFETCH(QString, verdict);
+    Module m(QStringList { "--serial", "12345678" } + module);
+    QTemporaryDir dir;
+    const QString planFile = dir.filePath(QStringLiteral("plan.toml"));
+    QFile f(planFile);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(plan.toUtf8()) > 0);
+    f.close();
+    QProcess p;
+    start(p,
+        { "test", planFile, "--port", m.path, "--station", "s'1;", "--record", dir.path(),
+            "--junit", dir.filePath(QStringLiteral("junit.xml")), "--timeout", "300" });
+    if (signal) {
+        QByteArray err;
+        while (!err.contains("supply, attempt 1") && p.waitForReadyRead(kWaitMs))
+            err += p.readAllStandardError();
+        ::kill(pid_t(p.processId()), signal);
+    }
+    const Run run = finish(p);
+    QCOMPARE(run.exitCode, exitCode);
+    if (exitCode == 2) {
+        QVERIFY2(run.err.startsWith(planFile + verdict.mid(9)), qPrintable(run.err));
+        QCOMPARE(m.received(), QString()); // nothing was sent
+        return;
+    }
+    // One line for the unit, the serial as the module sends it; its record and report on disk.
+    QCOMPARE(run.out.size(), 1);
+    const QStringList cells = run.out.first().split(QLatin1Char('\t'));
+    QCOMPARE(cells.mid(0, 3),
+        QStringList({ m.path, exitCode == 3 && !signal ? QString() : "1234", verdict }));
+    const QStringList records = QDir(dir.path()).entryList({ "*.json" });
+    QCOMPARE(records.size(), 1);
+    QVERIFY2(records.first().endsWith("-" + verdict + ".json"), qPrintable(records.first()));
+    QFile record(dir.filePath(records.first()));
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QJsonObject o = QJsonDocument::fromJson(record.readAll()).object();
+    QCOMPARE(o["outcome"].toString(), verdict);
+    QCOMPARE(o["station"].toString(), "s'1;");
+    QFile junit(dir.filePath(QStringLiteral("junit.xml")));
+    QVERIFY(junit.open(QIODevice::ReadOnly) && junit.readAll().contains("<testsuite"));
+    if (signal)
+        QVERIFY2(run.err.contains(QLatin1String("aborting")), qPrintable(run.err));
 }
 
 void TestCli::help_data()
