@@ -167,6 +167,37 @@ int impliedLength(const quint8 *p, qsizetype avail, CheckMode mode)
     }
 }
 
+int shortestLength(const quint8 *p, qsizetype avail, CheckMode mode)
+{
+    if (avail <= 0)
+        return 0;
+    if (mode == CheckMode::Sum8) {
+        if (!isAaHeader(p[0]))
+            return 0;
+        if (avail < 6)
+            return kAaWriteLength;
+        const bool counted = p[4] == 0 && (p[5] == 1 || p[5] == 3);
+        return counted ? 7 + 2 * p[5] : kAaMinLength;
+    }
+    if (avail == 1)
+        return kRtuMinLength;
+    const quint8 fc = p[1];
+    if (!isKnownFunction(fc))
+        return 0;
+    if (fc & kExceptionFlag)
+        return kRtuExceptionLength;
+    switch (Function(fc)) {
+    case Function::ReadHoldingRegisters:
+    case Function::ReadInputRegisters:
+        return avail >= 3 ? 5 + p[2] : 5;
+    case Function::ReadCoils:
+    case Function::ReadDiscreteInputs:
+        return avail >= 3 ? qMin(kRtuRequestLength, 5 + p[2]) : 5;
+    default:
+        return kRtuRequestLength;
+    }
+}
+
 bool contradictsWordCount(const quint8 *p, qsizetype len)
 {
     if (len < 7 || p[4] != 0 || (p[5] != 1 && p[5] != 3))

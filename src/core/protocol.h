@@ -172,6 +172,14 @@ ReplyLengths replyLengths(const quint8 *p, qsizetype avail, CheckMode mode);
 int impliedLength(const quint8 *p, qsizetype avail, CheckMode mode);
 
 /**
+ * @brief The fewest bytes the reply starting at @p p can have, as far as its first @p avail bytes
+ * tell: 0xAA frames 9 until the word count says 13 (a frame without one may be as short as 5);
+ * Modbus 4 until the function code tells, then 5 for an exception, 8 for a write's echo, a read's
+ * byte count once read. 0 when no reply of @p mode starts with these bytes.
+ */
+int shortestLength(const quint8 *p, qsizetype avail, CheckMode mode);
+
+/**
  * @brief True when a 0xAA frame of @p len bytes contradicts the word count it states (bytes 4-5:
  * 00 01 or 00 03 make 9 or 13 bytes). A byte lost from the middle of a reply can leave the sum
  * right (a lost 00 always does), but not the length.

@@ -13,6 +13,10 @@
 #include <windows.h>
 #else
 #include <sys/ioctl.h>
+#include <termios.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
 #endif
 
 // Debug and info lines are for whoever turns them on; warnings always show.
@@ -124,7 +128,49 @@ void Thread_1::slot_receive_data_son()
         m_tailDueMs = -1;
         m_gatherArrivedMs = m_clock.elapsed();
     }
-    m_silence->start(kSilenceMs);
+    awaitRest(checking);
+}
+
+void Thread_1::awaitRest(bool checking)
+{
+    // The module writes a frame at the line's pace; once its head is read, its length is known
+    // and the rest can be waited for in the system, which wakes this thread once instead of for
+    // every byte. The silence that ends a gather is then timed from when the rest is due.
+    int need = 1;
+    if (checking && !m_restOverdue) {
+        const auto *p = reinterpret_cast<const quint8 *>(buffer_receive.constData()) + m_taken;
+        const qsizetype have = buffer_receive.size() - m_taken;
+        const int shortest
+            = have > 0 ? core::protocol::shortestLength(p, have, m_splitter.mode()) : 0;
+        if (shortest > have)
+            need = int(qMin<qsizetype>(shortest - have, kMaxReadMinimum));
+    }
+    need = setReadMinimum(need);
+    const qint64 restMs = need > 1
+        ? (qint64(need) * 10 * 1000 + serial->baudRate() - 1) / qMax(serial->baudRate(), 1) + 1
+        : 0;
+    m_silence->start(int(kSilenceMs + restMs));
+}
+
+int Thread_1::setReadMinimum(int bytes)
+{
+#ifdef Q_OS_LINUX
+    // A read of the terminal is ready once this many bytes wait (VMIN with VTIME 0); the port is
+    // non-blocking, so a read still returns whatever is there.
+    if (bytes == m_readMinimum || !serial || !serial->isOpen())
+        return m_readMinimum;
+    termios t {};
+    if (::tcgetattr(int(serial->handle()), &t) != 0)
+        return m_readMinimum;
+    t.c_cc[VMIN] = cc_t(bytes);
+    t.c_cc[VTIME] = 0;
+    if (::tcsetattr(int(serial->handle()), TCSANOW, &t) == 0)
+        m_readMinimum = bytes;
+    return m_readMinimum;
+#else
+    Q_UNUSED(bytes);
+    return 1;
+#endif
 }
 
 void Thread_1::slot_change_serialport(int state, QString portname, int botelv)
@@ -146,6 +192,8 @@ void Thread_1::slot_change_serialport(int state, QString portname, int botelv)
             return;
         }
         qCDebug(lcIo) << "opened" << serial->portName() << "at" << botelv;
+        m_readMinimum = 0;
+        preferLowLatency();
         emit sig_serialport_state_change(true, serial->portName(), QString());
         return;
     }
@@ -183,6 +231,16 @@ void Thread_1::slot_timer_send()
     // not cut the reply being gathered short. While a silence is timed, its end does the judging.
     if (m_silence->isActive())
         return;
+    if (m_readMinimum > 1) {
+        // The rest of a frame did not come in time (a byte lost, a reply cut short): what did
+        // come is read as usual, and this gather waits for no more rests.
+        setReadMinimum(1);
+        m_restOverdue = true;
+        if (portHoldsBytes()) {
+            m_silence->start(kSilenceMs);
+            return;
+        }
+    }
     // A kept tail is about to be given up: first read what the port holds. Its rest may have
     // been waiting there while the worker was off a core; the port's notifier hands it over as
     // soon as this returns (reading it here instead races the notifier into a read error), and
@@ -195,6 +253,7 @@ void Thread_1::slot_timer_send()
         return;
     }
     emit sig_jiexi_data(buffer_receive);
+    m_restOverdue = false;
     timer_send->stop();
     armTailDeadline();
 }
@@ -218,6 +277,21 @@ void Thread_1::armTailDeadline()
         return;
     m_tailDueMs = m_splitter.tailSinceMs() + core::rx::kTailLifeMs + 1;
     timer_send->start(int(qMax<qint64>(1, m_tailDueMs - m_clock.elapsed())));
+}
+
+void Thread_1::preferLowLatency()
+{
+#ifdef Q_OS_LINUX
+    // USB adapters hold received bytes up to their latency timer (16 ms by default) unless the
+    // driver is asked for low latency. A device that refuses, or a pseudo-terminal, works as is.
+    serial_struct s {};
+    const int fd = int(serial->handle());
+    if (::ioctl(fd, TIOCGSERIAL, &s) == 0 && !(s.flags & ASYNC_LOW_LATENCY)) {
+        s.flags |= ASYNC_LOW_LATENCY;
+        if (::ioctl(fd, TIOCSSERIAL, &s) != 0)
+            qCDebug(lcIo) << "low latency refused:" << serial->portName();
+    }
+#endif
 }
 
 bool Thread_1::portHoldsBytes() const
@@ -289,6 +363,8 @@ void Thread_1::abandonReceive()
     m_silence->stop();
     buffer_receive.clear();
     m_taken = 0;
+    m_restOverdue = false;
+    setReadMinimum(0);
     m_splitter.reset();
     m_tailDueMs = -1;
 }

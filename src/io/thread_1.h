@@ -81,6 +81,9 @@ private:
     bool portHoldsBytes() const;
     void armTailDeadline();
     bool takeMode();
+    void awaitRest(bool checking);
+    int setReadMinimum(int bytes);
+    void preferLowLatency();
 
     core::rx::Splitter m_splitter;
     /// The 5 ms silence, timed in this thread: its end wakes the worker directly, one thread
@@ -93,4 +96,9 @@ private:
     qint64 m_tailDueMs = -1;
     /// Bytes at the front of buffer_receive already handed up before the silence.
     qsizetype m_taken = 0;
+    /// Bytes a read of the port waits for (VMIN); 0 or 1: any.
+    int m_readMinimum = 0;
+    /// The rest of a frame was awaited and did not come: this gather waits for no more.
+    bool m_restOverdue = false;
+    static constexpr int kMaxReadMinimum = 255;
 };
