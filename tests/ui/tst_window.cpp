@@ -192,7 +192,8 @@ void TestWindow::buttonSendsBuiltFrameOrWarns()
     QCOMPARE(settled(r, expected.size()), expected);
     QCOMPARE(r.boxes.count(), warning == core::commands::Warning::None ? 0 : 1);
     if (warning != core::commands::Warning::None) {
-        QCOMPARE(r.boxes.lastText(), texts::warningText(warning, r.w.language));
+        QCOMPARE(
+            r.boxes.lastText(), ui::texts::warningText(warning, core::languageAt(r.w.language)));
         QCOMPARE(target->text(), before);
     }
 }
@@ -421,7 +422,8 @@ void TestWindow::saveData()
     r->click("button_save");
     if (!closeAtOnce) {
         QTRY_COMPARE_WITH_TIMEOUT(r->boxes.count(), 1, 30000);
-        QCOMPARE(r->boxes.lastText(), texts::get(texts::Text::SaveDone, r->w.language));
+        QCOMPARE(r->boxes.lastText(),
+            ui::texts::get(ui::texts::Text::SaveDone, core::languageAt(r->w.language)));
     }
     r.reset();
     QVERIFY(witness.fileAlwaysThere); // no box came before the file was there

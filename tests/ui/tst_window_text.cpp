@@ -138,7 +138,7 @@ void TestWindowText::redLinesShowOutsideTextLiterally()
     w.ui->lineEdit_send->setText(
         button == QLatin1String("button_send") ? text : QStringLiteral("AA"));
     w.ui->lineEdit_dingshi_send->setText(text);
-    w.ui->chuankou_Box->addItem(text);
+    w.ui->chuankou_Box->addItem(text, text);
     w.ui->chuankou_Box->setCurrentIndex(w.ui->chuankou_Box->count() - 1);
     QTest::mouseClick(w.findChild<QAbstractButton *>(button), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(testsupport::redLines(w.ui->plainTextEdit_show_data).size(), 1, 5000);
