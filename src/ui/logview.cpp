@@ -60,7 +60,7 @@ void LogView::endBatch()
 void LogView::clearLines()
 {
     clear();
-    setUpdatesEnabled(true);
+    m_held.clear();
     m_trimNoticed = false;
 }
 
@@ -68,7 +68,31 @@ void LogView::write(const QList<std::pair<QString, bool>> &lines)
 {
     if (lines.isEmpty())
         return;
-    pacePaint();
+    const qint64 gap = m_sinceWrite.isValid() ? m_sinceWrite.elapsed() : kFrameMs;
+    m_sinceWrite.start();
+    if (!m_frame.isActive()) {
+        // The first lines after a pause are written and painted at once; the frame starts now.
+        m_frame.start(kFrameMs);
+        put(lines);
+        return;
+    }
+    // Lines that come one by one (single measurements) are written at once too, while the line
+    // is quiet; held to the end of the frame, their paint would often start just as the next
+    // reply arrives and hold it up. A stream is written in one go at the end of each frame: each
+    // write lays out the line before it and measures the document again, which line by line was
+    // most of the window's work at wire speed, and a paint per frame shows the same.
+    if (gap >= kOneByOneMs) {
+        m_held += lines;
+        put(std::exchange(m_held, {}));
+        return;
+    }
+    m_held += lines;
+}
+
+void LogView::put(const QList<std::pair<QString, bool>> &lines)
+{
+    if (lines.isEmpty())
+        return;
     if (!m_trimNoticed && maximumBlockCount() > 0 && blockCount() >= maximumBlockCount()) {
         m_trimNoticed = true;
         appendPlainText(m_trimNotice);
@@ -88,29 +112,14 @@ void LogView::write(const QList<std::pair<QString, bool>> &lines)
         appendPlainText(plain);
 }
 
-void LogView::pacePaint()
-{
-    const qint64 gap = m_sinceWrite.isValid() ? m_sinceWrite.elapsed() : kFrameMs;
-    m_sinceWrite.start();
-    if (!m_frame.isActive()) {
-        // The first lines after a pause are painted at once; the frame starts now.
-        m_frame.start(kFrameMs);
-        return;
-    }
-    // Lines that come one by one (single measurements) are painted at once too, while the line
-    // is quiet; held to the end of the frame, their paint would often start just as the next
-    // reply arrives and hold it up. Only a stream is painted once a frame. The frame runs on
-    // either way, so its end still lets go of old layouts.
-    setUpdatesEnabled(gap >= kOneByOneMs);
-}
-
 void LogView::endFrame()
 {
+    // The frame runs on while lines come, so its end also lets go of old layouts.
+    const bool streaming = !m_held.isEmpty();
+    put(std::exchange(m_held, {}));
     forgetOldLayouts();
-    if (updatesEnabled())
-        return; // nothing written during the frame: the stream has paused
-    setUpdatesEnabled(true);
-    m_frame.start(kFrameMs);
+    if (streaming)
+        m_frame.start(kFrameMs);
 }
 
 void LogView::forgetOldLayouts()

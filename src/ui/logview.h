@@ -52,7 +52,7 @@ public:
 
 private:
     void write(const QList<std::pair<QString, bool>> &lines);
-    void pacePaint();
+    void put(const QList<std::pair<QString, bool>> &lines);
     void endFrame();
     void forgetOldLayouts();
 
@@ -61,7 +61,8 @@ private:
     /// Lines of the batch being gathered, html flag second.
     QList<std::pair<QString, bool>> m_batch;
     bool m_batching = false;
-    /// While lines stream in, the log is painted once per frame instead of once per line.
+    /// Lines of a stream, written and painted once per frame instead of once per line.
+    QList<std::pair<QString, bool>> m_held;
     QTimer m_frame;
     QElapsedTimer m_sinceWrite; ///< since lines were last written
     bool m_atEnd = true; ///< the log shows its newest line, so it follows new ones
