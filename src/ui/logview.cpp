@@ -93,9 +93,17 @@ void LogView::put(const QList<std::pair<QString, bool>> &lines)
 {
     if (lines.isEmpty())
         return;
-    if (!m_trimNoticed && maximumBlockCount() > 0 && blockCount() >= maximumBlockCount()) {
-        m_trimNoticed = true;
-        appendPlainText(m_trimNotice);
+    // The notice goes just before the write that takes the log past its limit, so it stands
+    // where lines start to go.
+    if (!m_trimNoticed && maximumBlockCount() > 0) {
+        int incoming = 0;
+        for (const auto &[text, html] : lines)
+            incoming += 1 + int(html ? 0 : text.count(QLatin1Char('\n')));
+        const int shown = document()->isEmpty() ? 0 : blockCount();
+        if (shown + incoming > maximumBlockCount()) {
+            m_trimNoticed = true;
+            appendPlainText(m_trimNotice);
+        }
     }
     // Every append lays out the line before it, so neighbouring plain lines go in together.
     QString plain;

@@ -40,7 +40,7 @@ public:
 
     /** @brief Appends @p text as plain lines. */
     void appendLine(const QString &text);
-    /** @brief Appends @p text shown literally in red; a line break in it starts a new line. */
+    /** @brief Appends @p text shown literally in red, one line that a line break in it wraps. */
     void appendRedLine(const QString &text);
 
     /** @brief Lines appended until endBatch() are written in one go (the lines of one reply). */
