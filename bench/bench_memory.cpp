@@ -62,8 +62,8 @@ int main(int argc, char **argv)
     const double table = double(w.session().records().capacity()) * double(sizeof(core::Record));
     // The chart's points are plain values too (the graph holds only a view once they are many);
     // the clear button frees them with the log.
-    const double points
-        = double(w.chartPoints().points().capacity()) * double(sizeof(core::ChartPoints::Point));
+    const double points = double(w.ui->widget_paint->points().points().capacity())
+        * double(sizeof(core::ChartPoints::Point));
     w.ui->button_clear_show->click();
     benchrig::spin(200);
     const double h3 = heldBytes();

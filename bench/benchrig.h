@@ -304,7 +304,8 @@ public:
         w.show();
         if (showChart)
             w.ui->button_paint_show->click();
-        w.ui->chuankou_Box->addItem(server.slavePath() + QStringLiteral(" Virtual laser module"));
+        w.ui->chuankou_Box->addItem(
+            server.slavePath() + QStringLiteral(" Virtual laser module"), server.slavePath());
         w.ui->chuankou_Box->setCurrentIndex(w.ui->chuankou_Box->count() - 1);
         w.ui->botelv_Box->setCurrentText(
             QString::number(core::protocol::baudOfCode(options.module.baudCode)));

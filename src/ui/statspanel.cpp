@@ -3,6 +3,8 @@
 
 #include <QFontMetrics>
 
+namespace ui {
+
 namespace {
 constexpr int kMargin = 6; ///< from the axis rect's corner to the box, and inside the box
 constexpr int kColumnGap = 12;
@@ -65,3 +67,5 @@ void StatsPanel::draw(QCPPainter *painter)
         y += lineHeight;
     }
 }
+
+} // namespace ui

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+namespace ui {
+
 /**
  * A chart item that draws rows of texts (a label, then right-aligned values) on a light box in
  * the bottom left corner of the axis rect. It is part of the chart, not a control: it takes no
@@ -28,3 +30,5 @@ private:
     QCPItemPosition *const m_corner;
     QList<QList<QString>> m_rows;
 };
+
+} // namespace ui

@@ -1,7 +1,7 @@
 // The window's own texts in Chinese and English, in one table.
 #include "ui/texts.h"
 
-namespace texts {
+namespace ui::texts {
 
 namespace {
 
@@ -138,27 +138,33 @@ const QList<ControlText> &controlTexts()
     return kControls;
 }
 
-QString get(Text text, int language)
+QString get(Text text, core::Language language)
 {
     const Pair &pair = kTexts[int(text)];
     Q_ASSERT(pair.text == text);
-    return QString::fromUtf8(language == 0 ? pair.chinese : pair.english);
+    return QString::fromUtf8(language == core::Language::Chinese ? pair.chinese : pair.english);
 }
 
-QString warningText(core::commands::Warning warning, int language)
+QString toggle(Text off, bool on, core::Language language)
+{
+    return get(on ? Text(int(off) + 1) : off, language);
+}
+
+QString warningText(core::commands::Warning warning, core::Language language)
 {
     const WarningTexts *w = findWarning(warning);
     if (!w)
         return {};
-    return QString::fromUtf8(language == 0 ? w->chineseText : w->englishText);
+    return QString::fromUtf8(language == core::Language::Chinese ? w->chineseText : w->englishText);
 }
 
-QString warningTitle(core::commands::Warning warning, int language)
+QString warningTitle(core::commands::Warning warning, core::Language language)
 {
     const WarningTexts *w = findWarning(warning);
     if (!w)
         return {};
-    return language == 0 ? QString::fromUtf8(w->chineseTitle) : QStringLiteral("warn:");
+    return language == core::Language::Chinese ? QString::fromUtf8(w->chineseTitle)
+                                               : QStringLiteral("warn:");
 }
 
-} // namespace texts
+} // namespace ui::texts

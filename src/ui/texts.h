@@ -6,7 +6,7 @@
 #include <QList>
 #include <QString>
 
-namespace texts {
+namespace ui::texts {
 
 enum class Text {
     WarnTitle,
@@ -56,11 +56,14 @@ struct ControlText
 /** @brief Every such control of the main window with its two texts. */
 const QList<ControlText> &controlTexts();
 
-/** @brief @p text in @p language: 0 Chinese, anything else English. */
-QString get(Text text, int language);
+/** @brief @p text in @p language. */
+QString get(Text text, core::Language language);
+
+/** @brief A two-state control's text: @p off, or when @p on the twin that follows it. */
+QString toggle(Text off, bool on, core::Language language);
 
 /** @brief The words of a warning box that replaces a command (title and text). */
-QString warningTitle(core::commands::Warning warning, int language);
-QString warningText(core::commands::Warning warning, int language);
+QString warningTitle(core::commands::Warning warning, core::Language language);
+QString warningText(core::commands::Warning warning, core::Language language);
 
-} // namespace texts
+} // namespace ui::texts

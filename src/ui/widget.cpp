@@ -10,6 +10,9 @@
 #include "io/mytimer.h"
 #include "io/thread_1.h"
 #include "io/wakeups.h"
+#include "ui/chartview.h"
+#include "ui/logview.h"
+#include "ui/mycombobox.h"
 #include "ui/shadoweffect.h"
 
 #include <QButtonGroup>
@@ -64,8 +67,8 @@ Widget::Widget(QWidget *parent)
     for (QComboBox *box : findChildren<QComboBox *>())
         box->setStyleSheet(box->styleSheet() + kListSelection);
     for (const int rate : core::protocol::kBaudRates) {
-        ui->botelv_Box->addItem(QString::number(rate));
-        ui->botelv_Box_2->addItem(QString::number(rate));
+        ui->botelv_Box->addItem(QString::number(rate), rate);
+        ui->botelv_Box_2->addItem(QString::number(rate), rate);
     }
     ui->jiaoyan_mode->addItem(QStringLiteral("无校验"));
     ui->jiaoyan_mode->addItem(QStringLiteral("CRC校验"));
@@ -74,9 +77,6 @@ Widget::Widget(QWidget *parent)
     ui->plainTextEdit_show_data->setReadOnly(true);
     // Hours of replies would fill the memory with log lines; the table keeps every measurement.
     ui->plainTextEdit_show_data->setMaximumBlockCount(kLogLineLimit);
-    followLogEnd();
-    log_frame_timer.setSingleShot(true);
-    connect(&log_frame_timer, &QTimer::timeout, this, &Widget::showLogFrame);
     setWindowTitle(QStringLiteral("Tovandrix"));
     QFont font(QStringLiteral("Courier New"), 10);
     font.setBold(true);
@@ -96,32 +96,23 @@ Widget::Widget(QWidget *parent)
     io::preferPromptWakeUps();
     serial_main_1 = new QSerialPort();
     thread_1_son = new Thread_1(serial_main_1, nullptr);
-    // Both live in the worker thread from the start and go with it: the port first, so the
-    // worker never outlives it holding a dangling pointer.
-    connect(&THread_1, &QThread::finished, serial_main_1, &QObject::deleteLater);
-    connect(&THread_1, &QThread::finished, thread_1_son, &QObject::deleteLater);
-    connect(this, SIGNAL(sig_send_data_main_1(QByteArray)), thread_1_son,
-        SLOT(slot_send_data_son(QByteArray)));
-    connect(serial_main_1, SIGNAL(readyRead()), thread_1_son, SLOT(slot_receive_data_son()));
+    connect(this, &Widget::sig_send_data_main_1, thread_1_son, &Thread_1::slot_send_data_son);
     // Replies cross as bytes; the hex-text signal stays for whoever else wants text.
     connect(thread_1_son, &Thread_1::replyReceived, this, &Widget::onReply);
-    connect(this, SIGNAL(sig_change_serialport_1(int, QString, int)), thread_1_son,
-        SLOT(slot_change_serialport(int, QString, int)));
+    connect(
+        this, &Widget::sig_change_serialport_1, thread_1_son, &Thread_1::slot_change_serialport);
     connect(thread_1_son, &Thread_1::sig_serialport_state_change, this,
         &Widget::slot_serialport_change_state_1);
-    connect(this, SIGNAL(sig_jiaoyan_mode_chose(int)), thread_1_son,
-        SLOT(slot_jiaoyan_mode_chose(int)));
-    connect(thread_1_son, &Thread_1::sig_show_send_data, this, &Widget::slot_show_send_data);
-    thread_1_son->moveToThread(&THread_1);
-    serial_main_1->moveToThread(&THread_1);
-    THread_1.start(QThread::InheritPriority);
-
-    connect(this, SIGNAL(sig_jiexi_data(QString)), this, SLOT(slot_jiexi_data(QString)));
-    connect(this, SIGNAL(sig_jiexi_data_eng(QString)), this, SLOT(slot_jiexi_data_eng(QString)));
     connect(
-        this, SIGNAL(sig_jiexi_data_modbus(QString)), this, SLOT(slot_jiexi_data_modbus(QString)));
-    connect(this, SIGNAL(sig_jiexi_data_modbus_eng(QString)), this,
-        SLOT(slot_jiexi_data_modbus_eng(QString)));
+        this, &Widget::sig_jiaoyan_mode_chose, thread_1_son, &Thread_1::slot_jiaoyan_mode_chose);
+    connect(thread_1_son, &Thread_1::sig_show_send_data, this, &Widget::slot_show_send_data);
+    // Both live in the worker thread from the start and go with it.
+    io::runInThread(thread_1_son, serial_main_1, &THread_1);
+
+    connect(this, &Widget::sig_jiexi_data, this, &Widget::slot_jiexi_data);
+    connect(this, &Widget::sig_jiexi_data_eng, this, &Widget::slot_jiexi_data_eng);
+    connect(this, &Widget::sig_jiexi_data_modbus, this, &Widget::slot_jiexi_data_modbus);
+    connect(this, &Widget::sig_jiexi_data_modbus_eng, this, &Widget::slot_jiexi_data_modbus_eng);
 
     checks = new QButtonGroup(this);
     checks->addButton(ui->radioButton_auto, 1);
@@ -130,7 +121,7 @@ Widget::Widget(QWidget *parent)
     checks->button(1)->setChecked(true);
     connect(checks, &QButtonGroup::idClicked, this, &Widget::slot_checks);
 
-    connect(this, SIGNAL(sig_shw_paint_index(int)), &widget_son, SLOT(slot_shw_paint_index(int)));
+    connect(this, &Widget::sig_shw_paint_index, &widget_son, &Form::slot_shw_paint_index);
 
     paint();
 
@@ -141,9 +132,8 @@ Widget::Widget(QWidget *parent)
     start_save->moveToThread(&thread_save);
     thread_save.start(QThread::InheritPriority);
 
-    connect(ui->chuankou_Box, SIGNAL(clicked()), this, SLOT(slot_mycombobox_clicked()));
-    connect(ui->widget_paint, SIGNAL(mouseMove(QMouseEvent *)), this,
-        SLOT(myMoveMouseEvent(QMouseEvent *)));
+    connect(ui->chuankou_Box, &MyComboBox::clicked, this, &Widget::slot_mycombobox_clicked);
+    connect(ui->widget_paint, &QCustomPlot::mouseMove, this, &Widget::myMoveMouseEvent);
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         // The form's own size leaves the picture preview a sliver a few pixels high; open taller
@@ -159,11 +149,11 @@ Widget::Widget(QWidget *parent)
     ui->widget_30->hide();
 
     timer_address = new MyTimer(this);
-    connect(timer_address, SIGNAL(timeout()), this, SLOT(slot_timer_address()));
-    connect(ui->widget_paint->xAxis, SIGNAL(rangeChanged(QCPRange)), this,
-        SLOT(setxAxisRange(QCPRange)));
+    connect(timer_address, &MyTimer::timeout, this, &Widget::slot_timer_address);
+    connect(ui->widget_paint->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this,
+        &Widget::setxAxisRange);
     timer_dingshi_send = new MyTimer(this);
-    connect(timer_dingshi_send, SIGNAL(timeout()), this, SLOT(slot_timer_dingshi_send()));
+    connect(timer_dingshi_send, &MyTimer::timeout, this, &Widget::slot_timer_dingshi_send);
 
     on_button_Language_clicked();
 
@@ -200,6 +190,11 @@ QByteArray Widget::change_(QString a)
     time_send = time_change(core::frames::clockText(QTime::currentTime()));
     send_mono_ms = monotonic.elapsed();
     return core::frames::fromHexText(a);
+}
+
+std::optional<core::CheckMode> Widget::checkMode() const
+{
+    return core::checkModeAt(ui->jiaoyan_mode->currentIndex());
 }
 
 int Widget::time_change(QString string)

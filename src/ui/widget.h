@@ -5,7 +5,6 @@
 // jiance = monitor, tongzhi = notify, shuju = data, son = worker side, main = window side.
 #pragma once
 
-#include "core/chartpoints.h"
 #include "core/replies.h"
 #include "core/scan.h"
 #include "core/session.h"
@@ -16,12 +15,11 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QString>
-#include <QTextCursor>
 #include <QThread>
-#include <QTimer>
+#include <QTime>
 #include <QWidget>
 #include <functional>
-#include <utility>
+#include <optional>
 
 class QButtonGroup;
 class QDialog;
@@ -33,7 +31,6 @@ class PortScanner;
 class MyTimer;
 class Thread_1;
 class save_file;
-class StatsPanel;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -84,10 +81,6 @@ public:
 
     /// The run shown: records, reply numbering, chart range, last frame, address search.
     const core::Session &session() const { return session_; }
-    /// Every point of the chart; curGraph holds them all while there are few, else a view.
-    const core::ChartPoints &chartPoints() const { return chart_points; }
-    /// Up to this many points the chart draws every one; beyond, a view per pixel column.
-    static constexpr qsizetype kDrawEveryPointUpTo = 4096;
 
     // widget.cpp: frame helpers
     QByteArray change_(QString a);
@@ -181,13 +174,10 @@ public:
 private:
     core::Session session_;
 
-    // Counters that decide the next branch of a toggle. They belong to the
-    // window rather than to the function, so every window starts afresh.
-    int light_i = 0;
-    int language_i = 0;
-    int mokuai_state_i = 0;
-    int jiance_index = 0;
-    int mouse_paint_i = 0;
+    // States of the two-state buttons that are no member of their own (the port, continuous
+    // measurement and monitoring have theirs above).
+    bool laser_on = false;
+    bool chart_shown = false;
 
     /// Name of the port the worker reported open, so hot-plug removal can be
     /// matched without touching the worker's port object from this thread.
@@ -204,28 +194,12 @@ private:
     QElapsedTimer monotonic;
     qint64 send_mono_ms = 0;
     qint64 receive_mono_ms = 0;
-
-    // widget_replies.cpp: the log under a stream of replies
-    /// Lines of the reply being handled, written in one go when it is done (html flag second).
-    QList<std::pair<QString, bool>> pending_log;
-    bool log_batching = false;
     /// Time of the reply being handled: all its lines and its record carry one time.
     QTime reply_time;
-    /// While lines stream in, the log is repainted once per frame instead of once per line.
-    QTimer log_frame_timer;
-    QElapsedTimer log_write_clock; ///< since lines were last written to the log
-    bool log_at_end = true; ///< the log shows its newest line, so it follows new ones
-    bool log_trim_noticed = false; ///< the notice that old lines go has been written
-    /// Start of the first log line whose layout may still be kept; the lines before it keep none.
-    QTextCursor log_layout_mark;
 
-    // widget_chart.cpp: replots at most once per frame, less often when a replot gets dear
-    QTimer chart_frame_timer;
-    QElapsedTimer chart_frame_clock; ///< since the last replot
-    QElapsedTimer chart_record_clock; ///< since the last record asked for one
-    qint64 chart_frame_ms = 0;
-    StatsPanel *stats_panel = nullptr; ///< the run's statistics, drawn inside the chart
-    core::ChartPoints chart_points;
+    /// The language member and the check-mode box as the types the rest of the program reads.
+    core::Language lang() const { return core::languageAt(language); }
+    std::optional<core::CheckMode> checkMode() const;
 
     // widget_port.cpp
     QString portName() const;
@@ -240,23 +214,13 @@ private:
     // widget_replies.cpp
     void appendLine(const QString &text);
     void appendRedLine(const QString &text); ///< plain text, shown in red
-    void appendLog(const QString &text, bool html);
-    void writeLog(const QList<std::pair<QString, bool>> &lines);
-    void paceLogPaint();
-    void showLogFrame();
-    void forgetOldLogLayouts();
-    void followLogEnd();
     /// "N  [HH:mm:ss.zzz] " of the next reply at the current time: the head of a sent line.
     QString timeStamp() const;
-    void parseReply(const QString &data, int parserLanguage, core::CheckMode protocol);
-    void showReply(const core::replies::Reply &reply, int parserLanguage);
+    void parseReply(const QString &data, core::Language parserLanguage, core::CheckMode protocol);
+    void showReply(const core::replies::Reply &reply, core::Language parserLanguage);
 
     // widget_chart.cpp
     void addChartPoint(qint32 distance);
-    void replotChart(QCustomPlot::RefreshPriority priority);
-    void scheduleChartReplot();
-    void replotPacedChart();
-    void refreshChartView(int columns);
 
     // widget_scan.cpp
     void setUpModuleSearch();

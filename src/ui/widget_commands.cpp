@@ -5,6 +5,7 @@
 
 #include "core/commands.h"
 #include "io/mytimer.h"
+#include "ui/buttonstyle.h"
 #include "ui/texts.h"
 
 #include <QButtonGroup>
@@ -12,31 +13,7 @@
 
 using core::commands::Command;
 
-namespace {
-QString laserStyle(bool on)
-{
-    return (on ? QStringLiteral("QPushButton {    background-color: rgb(35, 153, 197);    "
-                                "border-radius: 4px;color: rgb(255, 255, 255);}")
-               : QStringLiteral("QPushButton {    background-color: rgb(206, 206, 206);    "
-                                "border-radius: 4px;}"))
-        + QStringLiteral("QPushButton:hover {    background-color: rgb(87, 87, 87);    color: "
-                         "rgb(255, 255, 255);}QPushButton:pressed {    background-color: "
-                         "rgb(35, 153, 197);    padding-left: 3px;    padding-top: 3px;}"
-                         "QPushButton#button_light {    border: 1px solid rgb(87, 87, 87);}");
-}
-
-QString continueStyle(bool running)
-{
-    return (running ? QStringLiteral("QPushButton {    background-color: rgb(87, 87, 87);    "
-                                     "border-radius: 4px;    color: rgb(255, 255, 255);}")
-                    : QStringLiteral("QPushButton {    background-color: rgb(206, 206, 206);    "
-                                     "border-radius: 4px;}"))
-        + QStringLiteral("QPushButton:hover {    background-color: rgb(87, 87, 87);    color: "
-                         "rgb(255, 255, 255);}QPushButton:pressed {    background-color: "
-                         "rgb(35, 153, 197);    padding-left: 3px;    padding-top: 3px;}"
-                         "QPushButton#button_continue {    border: 1px solid rgb(87, 87, 87);}");
-}
-} // namespace
+namespace texts = ui::texts;
 
 void Widget::sendCommand(const QString &hexText)
 {
@@ -60,7 +37,7 @@ bool Widget::runCommand(int command)
     in.newAddress = core::commands::fieldNumber(fields.newAddress);
     in.baudCode = ui->botelv_Box_2->currentIndex();
     // A check-mode box that names no protocol sends nothing.
-    const std::optional<core::CheckMode> mode = core::checkModeAt(ui->jiaoyan_mode->currentIndex());
+    const std::optional<core::CheckMode> mode = checkMode();
     if (!mode)
         return false;
     const core::CheckMode checkMode = *mode;
@@ -76,8 +53,8 @@ bool Widget::runCommand(int command)
         }
     }
     if (warning != core::commands::Warning::None) {
-        QMessageBox box(QMessageBox::Warning, texts::warningTitle(warning, language),
-            texts::warningText(warning, language), QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::Warning, texts::warningTitle(warning, lang()),
+            texts::warningText(warning, lang()), QMessageBox::Ok, this);
         box.setDefaultButton(QMessageBox::NoButton);
         box.exec();
     }
@@ -131,14 +108,13 @@ void Widget::on_button_set_baudrate_clicked()
 
 void Widget::on_button_light_clicked()
 {
-    const bool on = light_i % 2 == 0;
     // A frame refused for its address leaves the toggle where it was.
-    if (!runCommand(int(on ? Command::LaserOn : Command::LaserOff)))
+    if (!runCommand(int(laser_on ? Command::LaserOff : Command::LaserOn)))
         return;
-    ui->button_light->setText(
-        texts::get(on ? texts::Text::LaserOff : texts::Text::LaserOn, language));
-    ui->button_light->setStyleSheet(laserStyle(on));
-    ++light_i;
+    laser_on = !laser_on;
+    ui->button_light->setText(texts::toggle(texts::Text::LaserOn, laser_on, lang()));
+    ui->button_light->setStyleSheet(ui::buttonStyle(
+        QStringLiteral("button_light"), laser_on ? ui::ButtonLook::Lit : ui::ButtonLook::Normal));
 }
 
 void Widget::on_lineEdit_address_cursorPositionChanged(int arg1, int arg2)
@@ -146,20 +122,20 @@ void Widget::on_lineEdit_address_cursorPositionChanged(int arg1, int arg2)
     Q_UNUSED(arg1);
     Q_UNUSED(arg2);
     const int value = core::commands::fieldNumber(ui->lineEdit_address->text());
-    if (ui->jiaoyan_mode->currentIndex() == 0)
+    if (checkMode() == core::CheckMode::Sum8)
         address_index = value;
-    else if (ui->jiaoyan_mode->currentIndex() == 1)
+    else if (checkMode() == core::CheckMode::Crc)
         address_index_moudbus = value;
 }
 
 void Widget::on_button_address_clicked()
 {
-    if (ui->jiaoyan_mode->currentIndex() == 0) {
+    if (checkMode() == core::CheckMode::Sum8) {
         if (!timer_address->isActive()) {
             session_.startAddressSearch();
             timer_address->start(20);
         }
-    } else if (ui->jiaoyan_mode->currentIndex() == 1) {
+    } else if (checkMode() == core::CheckMode::Crc) {
         runCommand(int(Command::ReadAddress));
     }
 }
@@ -195,7 +171,7 @@ void Widget::on_button_once_clicked()
 
 void Widget::on_button_continue_clicked()
 {
-    if (ui->jiaoyan_mode->currentIndex() != 0) {
+    if (checkMode() != core::CheckMode::Sum8) {
         runCommand(int(Command::ContinuousStart)); // shows the not-available warning
         return;
     }
@@ -203,13 +179,14 @@ void Widget::on_button_continue_clicked()
     if (state_measure != 0) {
         sendCommand(core::commands::stopByte());
         state_measure = 0;
-        ui->button_continue->setText(texts::get(texts::Text::RepeatMeasure, language));
-        ui->button_continue->setStyleSheet(continueStyle(false));
+        ui->button_continue->setText(texts::toggle(texts::Text::RepeatMeasure, false, lang()));
+        ui->button_continue->setStyleSheet(ui::buttonStyle(QStringLiteral("button_continue")));
         return;
     }
     if (!runCommand(int(Command::ContinuousStart)))
         return;
-    ui->button_continue->setText(texts::get(texts::Text::StopMeasure, language));
-    ui->button_continue->setStyleSheet(continueStyle(true));
+    ui->button_continue->setText(texts::toggle(texts::Text::RepeatMeasure, true, lang()));
+    ui->button_continue->setStyleSheet(
+        ui::buttonStyle(QStringLiteral("button_continue"), ui::ButtonLook::Active));
     state_measure = 1;
 }

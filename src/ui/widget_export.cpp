@@ -5,11 +5,14 @@
 
 #include "export/exporting.h"
 #include "export/save_file.h"
+#include "ui/chartview.h"
 #include "ui/texts.h"
 
 #include <QDate>
 #include <QFileDialog>
 #include <QMessageBox>
+
+namespace texts = ui::texts;
 
 namespace {
 QString askFileName(QWidget *parent)
@@ -21,26 +24,26 @@ QString askFileName(QWidget *parent)
 void Widget::showSaveOutcome(bool failed)
 {
     if (failed)
-        QMessageBox::warning(this, texts::get(texts::Text::WarnTitle, language),
-            texts::get(texts::Text::SaveFailed, language), QMessageBox::Ok);
+        QMessageBox::warning(this, texts::get(texts::Text::WarnTitle, lang()),
+            texts::get(texts::Text::SaveFailed, lang()), QMessageBox::Ok);
     else
-        QMessageBox::information(this, texts::get(texts::Text::SaveTitle, language),
-            texts::get(texts::Text::SaveDone, language), QMessageBox::Ok);
+        QMessageBox::information(this, texts::get(texts::Text::SaveTitle, lang()),
+            texts::get(texts::Text::SaveDone, lang()), QMessageBox::Ok);
 }
 
 void Widget::savePicture(const QPixmap &picture, const QString &path)
 {
     if (!picture.save(path, "JPG"))
-        appendRedLine(texts::get(texts::Text::PictureNotSaved, language) + path);
+        appendRedLine(texts::get(texts::Text::PictureNotSaved, lang()) + path);
 }
 
 void Widget::on_button_save_clicked()
 {
-    QCustomPlot *plot = ui->widget_paint;
+    ui::ChartView *plot = ui->widget_paint;
     // A hidden chart has no on-screen size; render it at a useful one instead.
     const int width = qMax(plot->width(), 800);
     if (!plot->isVisible())
-        refreshChartView(width); // a hidden chart has not drawn its view of late points
+        plot->refreshView(width); // a hidden chart has not drawn its view of late points
     const QPixmap picture
         = plot->isVisible() ? plot->grab() : plot->toPixmap(width, qMax(plot->height(), 500));
 
@@ -53,8 +56,7 @@ void Widget::on_button_save_clicked()
     if (exporting::isWorkbookName(name)) {
         // Queued ahead of the request, so the writer has them when the request comes.
         QMetaObject::invokeMethod(start_save,
-            [worker = start_save,
-                stats = core::statsTable(session_.stats().summary(), core::languageAt(language))] {
+            [worker = start_save, stats = core::statsTable(session_.stats().summary(), lang())] {
                 worker->setStats(stats);
             });
         emit sig_save_data(exporting::workbookBaseName(name), 1, session_.table(), language);

@@ -3,59 +3,51 @@
 #include "ui/widget.h"
 #include "ui_widget.h"
 
+#include "ui/chartview.h"
+#include "ui/logview.h"
 #include "ui/texts.h"
 
 #include <QSignalBlocker>
 
-namespace {
-// Two-state buttons: the text tells the state, so a switch maps each text to its twin. @p off is
-// the first of the two texts; the other state's text follows it in the table.
-void translateToggle(QAbstractButton *button, texts::Text off, int language)
-{
-    for (const texts::Text state : { off, texts::Text(int(off) + 1) }) {
-        if (button->text() == texts::get(state, language == 0 ? 1 : 0))
-            button->setText(texts::get(state, language));
-    }
-}
-} // namespace
+namespace texts = ui::texts;
 
 void Widget::on_button_Language_clicked()
 {
-    language = (language_i % 2 == 0) ? 1 : 0;
+    language = int(
+        lang() == core::Language::Chinese ? core::Language::English : core::Language::Chinese);
 
     // Keep the operator's check mode: the worker and the reply routing keep it too.
-    const int checkMode = ui->jiaoyan_mode->currentIndex();
+    const int checkIndex = ui->jiaoyan_mode->currentIndex();
     {
         const QSignalBlocker blocker(ui->jiaoyan_mode);
         ui->jiaoyan_mode->clear();
-        ui->jiaoyan_mode->addItem(texts::get(texts::Text::NoCheck, language));
-        ui->jiaoyan_mode->addItem(texts::get(texts::Text::CrcCheck, language));
-        ui->jiaoyan_mode->setCurrentIndex(checkMode < 0 ? 0 : checkMode);
+        ui->jiaoyan_mode->addItem(texts::get(texts::Text::NoCheck, lang()));
+        ui->jiaoyan_mode->addItem(texts::get(texts::Text::CrcCheck, lang()));
+        ui->jiaoyan_mode->setCurrentIndex(checkIndex < 0 ? 0 : checkIndex);
     }
 
     for (const texts::ControlText &entry : texts::controlTexts()) {
-        const QString text = QString::fromUtf8(language == 0 ? entry.chinese : entry.english);
+        const QString text
+            = QString::fromUtf8(lang() == core::Language::Chinese ? entry.chinese : entry.english);
         QWidget *control = findChild<QWidget *>(QLatin1String(entry.objectName));
         if (auto *label = qobject_cast<QLabel *>(control))
             label->setText(text);
         else if (auto *button = qobject_cast<QAbstractButton *>(control))
             button->setText(text);
     }
-
-    // The layout's first open-button label has one leading blank; it means "closed" too.
-    if (language == 1 && ui->open_button->text() == QStringLiteral(" 打 开 串 口"))
-        ui->open_button->setText(QStringLiteral("Open Serial"));
+    // Two-state buttons say their state.
     using texts::Text;
-    translateToggle(ui->open_button, Text::OpenSerial, language);
-    translateToggle(ui->button_light, Text::LaserOn, language);
-    translateToggle(ui->button_continue, Text::RepeatMeasure, language);
-    translateToggle(ui->button_paint_show, Text::OpenChart, language);
-    translateToggle(ui->button_jiancha, Text::StartTracking, language);
+    ui->open_button->setText(texts::toggle(Text::OpenSerial, serialport_state_1, lang()));
+    ui->button_light->setText(texts::toggle(Text::LaserOn, laser_on, lang()));
+    ui->button_continue->setText(texts::toggle(Text::RepeatMeasure, state_measure != 0, lang()));
+    ui->button_paint_show->setText(texts::toggle(Text::OpenChart, chart_shown, lang()));
+    ui->button_jiancha->setText(texts::toggle(Text::StartTracking, jiance_mode != 0, lang()));
 
-    QCustomPlot *plot = ui->widget_paint;
-    plot->xAxis->setLabel(texts::get(texts::Text::ChartX, language));
-    plot->yAxis->setLabel(texts::get(texts::Text::ChartY, language));
-    replotChart(QCustomPlot::rpRefreshHint);
-
-    ++language_i;
+    ui::ChartView *plot = ui->widget_paint;
+    plot->xAxis->setLabel(texts::get(texts::Text::ChartX, lang()));
+    plot->yAxis->setLabel(texts::get(texts::Text::ChartY, lang()));
+    plot->setLanguage(lang());
+    plot->replotNow();
+    ui->plainTextEdit_show_data->setTrimNotice(
+        texts::get(texts::Text::LogTrimmed, lang()).arg(kLogLineLimit));
 }

@@ -6,6 +6,8 @@
 
 #include <QMessageBox>
 
+namespace texts = ui::texts;
+
 void Widget::on_comboBox_mokuai_choose_activated(int index)
 {
     qCDebug(lcUi) << index;
@@ -20,8 +22,8 @@ void Widget::on_comboBox_mokuai_choose_activated(int index)
 void Widget::on_button_photo_1_clicked()
 {
     if (mokuai_chose == -1) {
-        QMessageBox::warning(this, texts::get(texts::Text::WarnTitle, language),
-            texts::get(texts::Text::NoModel, language), QMessageBox::Ok);
+        QMessageBox::warning(this, texts::get(texts::Text::WarnTitle, lang()),
+            texts::get(texts::Text::NoModel, lang()), QMessageBox::Ok);
         return;
     }
     widget_son.move(screen_x, screen_y);

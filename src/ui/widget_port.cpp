@@ -7,6 +7,7 @@
 #include "io/mytimer.h"
 #include "io/portdiscovery.h"
 #include "io/thread_1.h"
+#include "ui/logview.h"
 #include "ui/texts.h"
 
 #include <QMessageBox>
@@ -22,27 +23,21 @@ QString deviceLocation(const QString &name)
 }
 } // namespace
 
+namespace texts = ui::texts;
+
 QString Widget::portName() const
 {
-    const QString text = ui->chuankou_Box->currentText();
-    const qsizetype blank = text.indexOf(QLatin1Char(' '));
-    return blank < 0 ? text : text.left(blank);
+    return ui->chuankou_Box->currentData().toString();
 }
 
 int Widget::portBaudRate() const
 {
-    bool ok = false;
-    const int rate = ui->botelv_Box->currentText().toInt(&ok, 10);
-    return ok ? rate : 0;
+    return ui->botelv_Box->currentData().toInt();
 }
 
 void Widget::on_open_button_clicked()
 {
-    if (!serialport_state_1) {
-        emit sig_change_serialport_1(1, portName(), portBaudRate());
-    } else {
-        emit sig_change_serialport_1(0, portName(), portBaudRate());
-    }
+    emit sig_change_serialport_1(serialport_state_1 ? 0 : 1, portName(), portBaudRate());
 }
 
 void Widget::showSerialFailure(const QString &detail)
@@ -52,8 +47,8 @@ void Widget::showSerialFailure(const QString &detail)
         // the operator what to fix; the box alone does not.
         appendRedLine(detail);
     }
-    QMessageBox::warning(this, texts::get(texts::Text::WarnTitle, language),
-        texts::get(texts::Text::SerialFailure, language), QMessageBox::Ok);
+    QMessageBox::warning(this, texts::get(texts::Text::WarnTitle, lang()),
+        texts::get(texts::Text::SerialFailure, lang()), QMessageBox::Ok);
 }
 
 void Widget::slot_serialport_change_state_1(bool a, QString serialport_name, QString serial_error)
@@ -75,13 +70,13 @@ void Widget::slot_serialport_change_state_1(bool a, QString serialport_name, QSt
     port_loss_shown = false;
     if (!a) {
         open_port_name.clear();
-        ui->open_button->setText(texts::get(texts::Text::OpenSerial, language));
+        ui->open_button->setText(texts::toggle(texts::Text::OpenSerial, false, lang()));
         ui->port_name_show->setText(QString());
         ui->port_name_show->setChecked(false);
         return;
     }
     open_port_name = serialport_name;
-    ui->open_button->setText(texts::get(texts::Text::CloseSerial, language));
+    ui->open_button->setText(texts::toggle(texts::Text::OpenSerial, true, lang()));
     ui->port_name_show->setText(serialport_name);
     ui->port_name_show->setChecked(true);
     emit sig_talk_serial_name(serialport_name);
@@ -103,7 +98,7 @@ QByteArray Widget::customCommandBytes(bool *ok, bool quietIfRepeated)
         *ok = false;
         // Timed sending reads the text at every tick: one line per typo, not one per tick.
         if (!quietIfRepeated || text != refused_send_text)
-            appendRedLine(texts::get(texts::Text::NotHex, language) + text);
+            appendRedLine(texts::get(texts::Text::NotHex, lang()) + text);
         refused_send_text = text;
         return {};
     }
@@ -144,7 +139,7 @@ void Widget::on_checkBox_dingshi_send_stateChanged(int arg1)
             timer_dingshi_send->start(ok ? period : 0);
         if (!timer_dingshi_send->isActive()) {
             appendRedLine(
-                texts::get(texts::Text::BadPeriod, language) + ui->lineEdit_dingshi_send->text());
+                texts::get(texts::Text::BadPeriod, lang()) + ui->lineEdit_dingshi_send->text());
         }
     } else {
         timer_dingshi_send->stop();
@@ -156,14 +151,14 @@ void Widget::slot_show_send_data(QByteArray string)
     timed_frame_in_flight = false;
     session_.setLastSent(string);
     appendLine(
-        timeStamp() + texts::get(texts::Text::Send, language) + core::frames::toHexText(string));
+        timeStamp() + texts::get(texts::Text::Send, lang()) + core::frames::toHexText(string));
 }
 
 void Widget::slot_mycombobox_clicked()
 {
     ui->chuankou_Box->clear();
     for (const io::ports::PortEntry &port : io::ports::availablePorts())
-        ui->chuankou_Box->addItem(port.path + QLatin1Char(' ') + port.description);
+        ui->chuankou_Box->addItem(port.path + QLatin1Char(' ') + port.description, port.path);
 }
 
 void Widget::on_comStatus(QString name, bool flag)

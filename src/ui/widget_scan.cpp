@@ -4,6 +4,7 @@
 
 #include "io/portscanner.h"
 #include "io/thread_1.h"
+#include "ui/buttonstyle.h"
 #include "ui/texts.h"
 
 #include <QDialog>
@@ -13,6 +14,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+namespace texts = ui::texts;
 
 namespace {
 // Keeps the Find button in the free space right of the baud-rate box. The button stays out of
@@ -57,13 +60,8 @@ void Widget::setUpModuleSearch()
     button_find_module = new QPushButton(ui->botelv_Box->parentWidget());
     button_find_module->setObjectName(QStringLiteral("button_find_module"));
     button_find_module->setFont(ui->open_button->font());
-    button_find_module->setStyleSheet(QStringLiteral(
-        "QPushButton{background-color: rgb(206, 206, 206); border-radius: 4px;}"
-        "QPushButton:hover{background-color: rgb(87, 87, 87); color: rgb(255, 255, 255);}"
-        "QPushButton:pressed{background-color: rgb(35, 153, 197); padding-left: 3px; "
-        "padding-top: 3px;}"
-        "QPushButton{border: 1px solid rgb(87, 87, 87);}"));
-    button_find_module->setText(texts::get(texts::Text::FindTitle, language));
+    button_find_module->setStyleSheet(ui::buttonStyle(button_find_module->objectName()));
+    button_find_module->setText(texts::get(texts::Text::FindTitle, lang()));
     new BesideBox(ui->botelv_Box, button_find_module);
     connect(button_find_module, &QPushButton::clicked, this, &Widget::startModuleSearch);
 
@@ -87,7 +85,7 @@ void Widget::setUpModuleSearch()
         [this](int index, int total, const core::scan::Target &t) {
             search_bar->setMaximum(total);
             search_bar->setValue(index);
-            search_label->setText(texts::get(texts::Text::FindTrying, language)
+            search_label->setText(texts::get(texts::Text::FindTrying, lang())
                                       .arg(t.baud)
                                       .arg(ui->jiaoyan_mode->itemText(core::indexOf(t.checkMode)))
                                       .arg(t.address));
@@ -118,7 +116,7 @@ void Widget::startModuleSearch()
 
 void Widget::runModuleSearch()
 {
-    search_dialog->setWindowTitle(texts::get(texts::Text::FindTitle, language));
+    search_dialog->setWindowTitle(texts::get(texts::Text::FindTitle, lang()));
     search_label->clear();
     search_bar->setValue(0);
     search_dialog->open();
@@ -128,7 +126,7 @@ void Widget::runModuleSearch()
 
 void Widget::showModuleFound(const core::scan::Target &module)
 {
-    const int baudIndex = ui->botelv_Box->findText(QString::number(module.baud));
+    const int baudIndex = ui->botelv_Box->findData(module.baud);
     if (baudIndex >= 0)
         ui->botelv_Box->setCurrentIndex(baudIndex);
     ui->jiaoyan_mode->setCurrentIndex(core::indexOf(module.checkMode));
@@ -136,7 +134,7 @@ void Widget::showModuleFound(const core::scan::Target &module)
     ui->lineEdit_address->setText(QString::number(module.address));
     // The field's own slot takes the address, whether or not the cursor happened to move.
     on_lineEdit_address_cursorPositionChanged(0, ui->lineEdit_address->cursorPosition());
-    appendLine(texts::get(texts::Text::FindFound, language)
+    appendLine(texts::get(texts::Text::FindFound, lang())
                    .arg(search_port)
                    .arg(module.baud)
                    .arg(ui->jiaoyan_mode->itemText(core::indexOf(module.checkMode)))
@@ -147,11 +145,11 @@ void Widget::endModuleSearch(int foundCount, bool cancelled, const QString &erro
 {
     search_dialog->hide();
     if (!error.isEmpty())
-        appendRedLine(texts::get(texts::Text::FindFailed, language) + search_port + ": " + error);
+        appendRedLine(texts::get(texts::Text::FindFailed, lang()) + search_port + ": " + error);
     else if (cancelled)
-        appendLine(texts::get(texts::Text::FindCancelled, language));
+        appendLine(texts::get(texts::Text::FindCancelled, lang()));
     else if (foundCount == 0)
-        appendRedLine(texts::get(texts::Text::FindNone, language)
+        appendRedLine(texts::get(texts::Text::FindNone, lang())
                           .arg(search_port)
                           .arg(core::scan::order(module_search_plan).size()));
     else if (!serialport_state_1)

@@ -90,7 +90,7 @@ bool WindowRig::open(const sim::ServerOptions &options, int checkMode, int langu
     }
     if (language != w.language)
         QTest::mouseClick(w.ui->button_Language, Qt::LeftButton);
-    w.ui->chuankou_Box->addItem(server.slavePath() + QStringLiteral(" test"));
+    w.ui->chuankou_Box->addItem(server.slavePath() + QStringLiteral(" test"), server.slavePath());
     w.ui->chuankou_Box->setCurrentIndex(w.ui->chuankou_Box->count() - 1);
     const int rate = core::protocol::kBaudRates[options.module.baudCode];
     w.ui->botelv_Box->setCurrentIndex(w.ui->botelv_Box->findText(QString::number(rate)));

@@ -1,5 +1,5 @@
-// The window's words and looks: English at start, the language switch and back, outside text in
-// red log lines shown literally, the start geometry, and a quiet start.
+// The window's words and looks: English at start, the language switch and back, the start
+// geometry, and a quiet start.
 #include "ui_widget.h"
 #include "windowrig.h"
 
@@ -64,8 +64,6 @@ class TestWindowText : public QObject
 private slots:
     void languageAndLooks_data();
     void languageAndLooks();
-    void redLinesShowOutsideTextLiterally_data();
-    void redLinesShowOutsideTextLiterally();
     void quietStart();
 };
 
@@ -114,37 +112,6 @@ void TestWindowText::languageAndLooks()
     QTest::mouseClick(w.ui->button_Language, Qt::LeftButton);
     QCOMPARE(shownTexts(w), english);
     QCOMPARE(boxes.count(), 0);
-}
-
-void TestWindowText::redLinesShowOutsideTextLiterally_data()
-{
-    QTest::addColumn<QString>("button"); // what takes the outside text
-    QTest::addColumn<QString>("text");
-    const char *const rows[][3] = { { "hex-command-with-markup", "button_send", "<b>x</b>" },
-        { "hex-command-entity-and-blank-runs", "button_send", "a  &amp;  <i>b" },
-        { "period-with-markup", "checkBox_dingshi_send", "<img src=x>5" },
-        { "port-name-with-markup", "open_button", "/nonexistent/<b>x</b>&lt;" } };
-    for (const auto &row : rows)
-        QTest::newRow(row[0]) << row[1] << row[2];
-}
-
-void TestWindowText::redLinesShowOutsideTextLiterally()
-{
-    QFETCH(QString, button);
-    QFETCH(QString, text);
-    testsupport::MessageBoxCatcher boxes;
-    Widget w;
-    w.ui->checkBo_hex->setChecked(true);
-    w.ui->lineEdit_send->setText(
-        button == QLatin1String("button_send") ? text : QStringLiteral("AA"));
-    w.ui->lineEdit_dingshi_send->setText(text);
-    w.ui->chuankou_Box->addItem(text);
-    w.ui->chuankou_Box->setCurrentIndex(w.ui->chuankou_Box->count() - 1);
-    QTest::mouseClick(w.findChild<QAbstractButton *>(button), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(testsupport::redLines(w.ui->plainTextEdit_show_data).size(), 1, 5000);
-    // Runs of blanks show as no-break spaces, so they do not fold into one.
-    const QString red = testsupport::redLines(w.ui->plainTextEdit_show_data).first();
-    QVERIFY2(QString(red).replace(QChar::Nbsp, QLatin1Char(' ')).contains(text), qPrintable(red));
 }
 
 void TestWindowText::quietStart()
