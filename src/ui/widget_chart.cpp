@@ -76,6 +76,9 @@ void Widget::paint()
     plot->addGraph(plot->xAxis, plot->yAxis);
     curGraph = plot->graph(0);
     curGraph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, 5));
+    // The view of the range already holds what each pixel column needs; QCustomPlot's own
+    // thinning of it would redraw each column's range at a single x.
+    curGraph->setAdaptiveSampling(false);
     stats_panel = new StatsPanel(plot);
     stats_panel->setVisible(false);
     // Every replot, also one of the chart's own drag and zoom, draws the view of the range shown.
@@ -178,9 +181,9 @@ void Widget::addChartPoint(qint32 distance)
 
 void Widget::refreshChartView(int columns)
 {
-    // Past a screen's worth of points, the graph holds only the lowest and highest point of each
-    // pixel column of the range shown: a replot then costs the same at a million points as at a
-    // thousand, and the drawn line covers exactly what all the points would.
+    // Past a screen's worth of points, the graph holds only the first, lowest, highest and last
+    // point of each pixel column of the range shown: a replot then costs the same at a million
+    // points as at a thousand, and the drawn line is the line through all the points.
     if (chart_points.size() <= kDrawEveryPointUpTo)
         return;
     const QCPRange x = ui->widget_paint->xAxis->range();
