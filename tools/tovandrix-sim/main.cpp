@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -139,7 +140,14 @@ void addOptions(QCommandLineParser &p)
             "mm" },
         { "ramp-to", "Ramp end in mm (default 5000).", "mm" },
         { "ramp-step", "Ramp step in mm per measurement, may be negative (default 10).", "mm" },
-        { "noise", "Noise amplitude in mm (default 5).", "mm" },
+        { "noise",
+            "Noise in mm: the amplitude of uniform noise, the sigma of Gaussian noise "
+            "(default 5).",
+            "mm" },
+        { "noise-kind",
+            "Noise of the noisy model: uniform (within +- --noise) or gaussian (sigma "
+            "--noise), from --seed (default uniform).",
+            "kind" },
         { "range",
             "Measuring range in mm; a target outside it answers with an error reply "
             "(EE frame, or Modbus exception 04) (default 30:40000).",
@@ -169,6 +177,14 @@ void addOptions(QCommandLineParser &p)
         { "error-every", "Fault: every Nth measurement answers with an error reply.", "n" },
         { "error-code", "Error code of those replies, hex (default 0004).", "hex" },
         { "disconnect-after", "Fault: drop the line after N replies and exit.", "n" },
+        { "replay",
+            "Play the module recorded in this byte log instead: each request that matches the "
+            "next recorded one gets the recorded reply bytes at the recorded delays, and "
+            "recorded bytes that came unasked (a continuous run's stream) come at their "
+            "recorded times, paced at the recording's line speed. A request that does not "
+            "match gets no answer (counted in the summary). Module and fault options do not "
+            "apply.",
+            "file" },
         { "no-publish", "Do not publish a link for the port list." },
         { { "v", "verbose" }, "Print every request received and every reply sent." },
     };
@@ -224,6 +240,8 @@ QString readOptions(const QCommandLineParser &p, sim::ServerOptions *o, bool *ve
     r.integer("ramp-to", -kFar, kFar, &m.rampToMm);
     r.integer("ramp-step", -kFar, kFar, &m.rampStepMm);
     r.integer("noise", 0, kFar, &m.noiseMm);
+    r.choice<sim::NoiseKind>("noise-kind", { "uniform", "gaussian" },
+        { sim::NoiseKind::Uniform, sim::NoiseKind::Gaussian }, &m.noiseKind);
     if (r.error.isEmpty() && p.isSet("range")) {
         const QStringList parts = p.value("range").split(':');
         bool okLow = false, okHigh = false;
@@ -277,6 +295,16 @@ QString readOptions(const QCommandLineParser &p, sim::ServerOptions *o, bool *ve
         more.address = address;
         more.modbusAddress = address;
         o->moreModules.append(more);
+    }
+    if (r.error.isEmpty() && p.isSet("replay")) {
+        QFile file(p.value("replay"));
+        if (!file.open(QIODevice::ReadOnly)) {
+            r.error = QStringLiteral("--replay: %1: %2").arg(file.fileName(), file.errorString());
+        } else {
+            o->replay = core::replay::decode(file.readAll());
+            if (o->replay->used == 0)
+                r.error = QStringLiteral("--replay: %1: %2").arg(file.fileName(), o->replay->error);
+        }
     }
     o->publish = !p.isSet("no-publish");
     *verbose = p.isSet("verbose");
@@ -361,11 +389,23 @@ int main(int argc, char *argv[])
         return 1;
     }
     const sim::ModuleSettings &m = options.module;
-    say(QStringLiteral("%1 on %2 (0xAA address %3, Modbus address %4, %5 baud)")
-            .arg(QLatin1String(ports::kVirtualDescription), server.slavePath())
-            .arg(m.address)
-            .arg(m.modbusAddress)
-            .arg(sim::baudForCode(m.baudCode)));
+    if (options.replay) {
+        const core::replay::Log &log = *options.replay;
+        if (!log.error.isEmpty())
+            std::fprintf(stderr, "%s: --replay: %s; playing the %lld entries before it\n", kName,
+                qPrintable(log.error), qlonglong(log.entries.size()));
+        say(QStringLiteral("%1 on %2 (replaying %3 entries, %4 baud, check %5)")
+                .arg(QLatin1String(ports::kVirtualDescription), server.slavePath())
+                .arg(log.entries.size())
+                .arg(log.header.baud)
+                .arg(QLatin1String(log.header.checkMode == 0 ? "none" : "crc")));
+    } else {
+        say(QStringLiteral("%1 on %2 (0xAA address %3, Modbus address %4, %5 baud)")
+                .arg(QLatin1String(ports::kVirtualDescription), server.slavePath())
+                .arg(m.address)
+                .arg(m.modbusAddress)
+                .arg(sim::baudForCode(m.baudCode)));
+    }
     if (!server.linkPath().isEmpty())
         say(QStringLiteral("Published as %1").arg(server.linkPath()));
     else if (options.publish)
@@ -374,9 +414,11 @@ int main(int argc, char *argv[])
     const int status = app.exec();
     server.stop();
     const sim::ServerCounters c = server.counters();
-    say(QStringLiteral("%1: received %2 (%3), sent %4 (%5)")
+    say(QStringLiteral("%1: received %2 (%3), sent %4 (%5)%6")
             .arg(kName, counted(c.requests, "request", "requests"),
                 counted(c.bytesReceived, "byte", "bytes"), counted(c.replies, "reply", "replies"),
-                counted(c.bytesSent, "byte", "bytes")));
+                counted(c.bytesSent, "byte", "bytes"),
+                options.replay ? QStringLiteral(", %1 unmatched").arg(c.bytesUnmatched)
+                               : QString()));
     return status;
 }
