@@ -78,8 +78,8 @@ struct RecordingCost
 
 RecordingCost record(const QString &path, qsizetype replies, bool withRequests)
 {
-    const QByteArray reply = QByteArray::fromHex("AA0000220003000004D2006E85");
-    const QByteArray request = QByteArray::fromHex("AA000020000100002124");
+    const QByteArray reply = QByteArray::fromHex("AA0000220003000004D2006E69");
+    const QByteArray request = QByteArray::fromHex("AA0000200001000021");
     io::Recorder recorder;
     QString error;
     const double before = cpuSeconds();
