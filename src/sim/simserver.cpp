@@ -319,8 +319,11 @@ void SimServer::run()
         if (e.replay) {
             for (const Replay::Out &out : e.replay->take(now / 1000)) {
                 toWire(out.bytes, out.dueUs * 1000);
-                QMutexLocker lock(&m_lock);
-                ++m_counters.replies;
+                {
+                    QMutexLocker lock(&m_lock);
+                    ++m_counters.replies;
+                }
+                emit replySent(out.bytes);
             }
         }
 
