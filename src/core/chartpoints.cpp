@@ -57,49 +57,59 @@ QList<ChartPoints::Point> ChartPoints::view(double lo, double hi, int columns) c
     if (first > 0)
         out.append(m_points.at(first - 1));
     columns = std::max(1, columns);
-    if (end - first <= 2 * qsizetype(columns)) {
+    if (end - first <= 4 * qsizetype(columns)) {
         out.append(m_points.mid(first, end - first));
     } else {
-        const double width = (hi - lo) / columns;
+        // The column of a point as a plot maps it to a pixel: (x - lo) / (hi - lo) * columns.
+        const double span = hi - lo;
         const auto columnOf = [&](qint32 x) {
-            return std::clamp(int(std::floor((x - lo) / width)), 0, columns - 1);
+            return std::clamp(int(std::floor((x - lo) / span * columns)), 0, columns - 1);
         };
-        QList<Bucket> cells(columns);
+        struct Cell
+        {
+            Point first, low, high, last;
+        };
+        QList<Cell> cells(columns);
         QList<bool> used(columns, false);
-        const auto take = [&](const Point &low, const Point &high) {
-            for (const Point &p : { low, high }) {
-                const int c = columnOf(p.x);
-                Bucket &cell = cells[c];
-                if (!used.at(c)) {
-                    cell = { p, p };
-                    used[c] = true;
-                } else if (p.y < cell.low.y) {
-                    cell.low = p;
-                } else if (p.y > cell.high.y) {
-                    cell.high = p;
-                }
+        // Points (or whole runs, given as their first, lowest, highest and last) come in x order.
+        const auto take = [&](const Cell &run) {
+            const int c = columnOf(run.first.x);
+            Cell &cell = cells[c];
+            if (!used.at(c)) {
+                cell = run;
+                used[c] = true;
+                return;
             }
+            if (run.low.y < cell.low.y)
+                cell.low = run.low;
+            if (run.high.y > cell.high.y)
+                cell.high = run.high;
+            cell.last = run.last;
         };
         for (qsizetype i = first; i < end;) {
-            // A whole run inside one column is as good as its lowest and highest point.
+            // A whole run inside one column is as good as its first, lowest, highest and last
+            // point.
             const qsizetype runEnd = i + m_bucketSize;
             if (i % m_bucketSize == 0 && runEnd <= end
                 && columnOf(m_points.at(i).x) == columnOf(m_points.at(runEnd - 1).x)) {
                 const Bucket &b = m_buckets.at(i / m_bucketSize);
-                take(b.low, b.high);
+                take({ m_points.at(i), b.low, b.high, m_points.at(runEnd - 1) });
                 i = runEnd;
             } else {
-                take(m_points.at(i), m_points.at(i));
-                ++i;
+                const Point &p = m_points.at(i++);
+                take({ p, p, p, p });
             }
         }
         for (int c = 0; c < columns; ++c) {
             if (!used.at(c))
                 continue;
-            const Bucket &cell = cells.at(c);
-            out.append(cell.low.x <= cell.high.x ? cell.low : cell.high);
-            if (!(cell.low == cell.high))
-                out.append(cell.low.x <= cell.high.x ? cell.high : cell.low);
+            const Cell &cell = cells.at(c);
+            const bool lowFirst = cell.low.x <= cell.high.x;
+            for (const Point &p : { cell.first, lowFirst ? cell.low : cell.high,
+                     lowFirst ? cell.high : cell.low, cell.last }) {
+                if (out.isEmpty() || p.x != out.last().x)
+                    out.append(p);
+            }
         }
     }
     if (end < m_points.size())

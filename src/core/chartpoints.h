@@ -33,9 +33,12 @@ public:
 
     /**
      * @brief What to draw of the points with @p lo <= x <= @p hi on @p columns pixel columns:
-     * every one of them when there are at most 2 x @p columns, else the lowest and the highest of
-     * each column in x order (a line through them covers every point of the column). The nearest
-     * point outside on either side comes too, so the line runs on to the edges.
+     * every one of them when there are at most 4 x @p columns, else the first, lowest, highest
+     * and last point of each column in x order (x is in column (x - lo) / (hi - lo) x columns,
+     * as a plot maps it). A line through them lights the pixels of the line through every
+     * point: inside a column it spans the same lowest to highest, and it enters and leaves each
+     * column at the same points; the newest point is always among them. The nearest point
+     * outside on either side comes too, so the line runs on to the edges.
      */
     QList<Point> view(double lo, double hi, int columns) const;
 

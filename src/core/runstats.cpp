@@ -51,12 +51,16 @@ QList<QList<QString>> statsTable(const RunStats::Summary &summary, Language lang
     return rows;
 }
 
-qint64 RunStats::unwrap(qint64 clockMs)
+qint64 unwrapClock(qint64 clockMs, qint64 previousMs)
 {
     // A time of day starts again at 0 after midnight; the run's clock must not.
-    if (m_count > 0 && clockMs + m_dayOffsetMs < m_lastMs - kDayMs / 2)
-        m_dayOffsetMs += kDayMs;
-    return clockMs + m_dayOffsetMs;
+    const qint64 behind = previousMs - kDayMs / 2 - clockMs;
+    return behind > 0 ? clockMs + (behind + kDayMs - 1) / kDayMs * kDayMs : clockMs;
+}
+
+qint64 RunStats::unwrap(qint64 clockMs) const
+{
+    return m_count > 0 ? unwrapClock(clockMs, m_lastMs) : clockMs;
 }
 
 void RunStats::push(const Entry &entry)

@@ -68,7 +68,7 @@ private:
         bool error = false;
     };
     void push(const Entry &entry);
-    qint64 unwrap(qint64 clockMs);
+    qint64 unwrap(qint64 clockMs) const;
 
     qint64 m_count = 0;
     qint64 m_errors = 0;
@@ -79,10 +79,16 @@ private:
     qint32 m_max = 0;
     qint64 m_firstMs = 0;
     qint64 m_lastMs = 0;
-    qint64 m_dayOffsetMs = 0; ///< added to time-of-day clocks after midnight
     std::array<Entry, kRecent> m_ring {};
     int m_next = 0; ///< where the next record goes in the ring
 };
+
+/**
+ * @brief @p clockMs on a clock that runs on past midnight, given the time before it,
+ * @p previousMs, on that clock: a time of day that steps back more than twelve hours from it is
+ * on a later day. Times of a monotonic clock come back unchanged.
+ */
+qint64 unwrapClock(qint64 clockMs, qint64 previousMs);
 
 /**
  * @brief The summary as a table in @p language: a header row (empty,

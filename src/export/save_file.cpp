@@ -117,6 +117,7 @@ void save_file::slot_save_data(
     if (index != kWriteRequest) {
         qCDebug(lcExport) << "出错了";
         list_stats.clear();
+        list_analysis.clear();
         // Every request gets exactly one answer, so the window never waits for a lost one.
         emit sig_tongzhi_close_file(kSaveFailed);
         return;
@@ -148,9 +149,12 @@ void save_file::slot_write_data()
         }
     }
     if (start_i == 1 && error_text.isEmpty() && !list_stats.isEmpty())
-        writeStats();
+        writeSheet(language == 0 ? "\xE7\xBB\x9F\xE8\xAE\xA1" : "Statistics", list_stats); // 统计
+    if (start_i == 1 && error_text.isEmpty() && !list_analysis.isEmpty())
+        writeSheet(language == 0 ? "\xE5\x88\x86\xE6\x9E\x90" : "Analysis", list_analysis); // 分析
     list_save_data.clear();
     list_stats.clear();
+    list_analysis.clear();
     closeWorkbook();
     emit sig_tongzhi_close_file(error_text.isEmpty() ? kSaveDone : kSaveFailed);
 }
@@ -206,19 +210,18 @@ void save_file::slot_create_file()
     qCDebug(lcExport) << "构造线程ID：" << QThread::currentThreadId();
 }
 
-void save_file::writeStats()
+void save_file::writeSheet(const char *name, const QList<QList<QString>> &rows)
 {
-    // A sheet after the records, so the first sheet stays exactly what it always was. Figures go
+    // Sheets after the records, so the first sheet stays exactly what it always was. Figures go
     // in as numbers, for a spreadsheet to compute with; labels and "-" as text.
-    lxw_worksheet *sheet = workbook_add_worksheet(
-        workbook, language == 0 ? "\xE7\xBB\x9F\xE8\xAE\xA1" : "Statistics"); // 统计
+    lxw_worksheet *sheet = workbook_add_worksheet(workbook, name);
     if (!sheet) {
-        fail(QStringLiteral("cannot add the statistics sheet"));
+        fail(QStringLiteral("cannot add the sheet %1").arg(QString::fromUtf8(name)));
         return;
     }
     lxw_error error = worksheet_set_column(sheet, 0, 0, 2 * kColumnWidth, nullptr);
-    for (qsizetype r = 0; r < list_stats.size() && error == LXW_NO_ERROR; ++r) {
-        const QList<QString> &row = list_stats.at(r);
+    for (qsizetype r = 0; r < rows.size() && error == LXW_NO_ERROR; ++r) {
+        const QList<QString> &row = rows.at(r);
         for (qsizetype c = 0; c < row.size() && error == LXW_NO_ERROR; ++c) {
             bool number = false;
             const double value = row.at(c).toDouble(&number);
@@ -229,7 +232,7 @@ void save_file::writeStats()
         }
     }
     if (error != LXW_NO_ERROR)
-        fail(QStringLiteral("statistics: %1").arg(libraryError(error)));
+        fail(QStringLiteral("%1: %2").arg(QString::fromUtf8(name), libraryError(error)));
 }
 
 void save_file::fail(const QString &reason)

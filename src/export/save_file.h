@@ -35,6 +35,9 @@ public:
     int language = 0; ///< 0 Chinese, 1 English header texts
     /// Rows of the second sheet ("统计" / "Statistics") of the next workbook; none, no sheet.
     QList<QList<QString>> list_stats;
+    /// Rows of the sheet after it ("分析" / "Analysis", core::analysis::analysisTable); none, no
+    /// sheet.
+    QList<QList<QString>> list_analysis;
 
 signals:
     void sig_write_data();
@@ -47,9 +50,11 @@ public slots:
     void slot_create_file();
     /** @brief The statistics for the next workbook written; queue it before the save request. */
     void setStats(const QList<QList<QString>> &rows) { list_stats = rows; }
+    /** @brief The analysis for the next workbook written; queue it before the save request. */
+    void setAnalysis(const QList<QList<QString>> &rows) { list_analysis = rows; }
 
 private:
     void fail(const QString &reason);
     void closeWorkbook();
-    void writeStats();
+    void writeSheet(const char *name, const QList<QList<QString>> &rows);
 };

@@ -4,6 +4,7 @@
 
 #include "sim/pty.h"
 #include "sim/publish.h"
+#include "sim/replay.h"
 
 #include <QElapsedTimer>
 #include <QMutexLocker>
@@ -112,6 +113,8 @@ struct SimServer::Engine
     {
         for (const ModuleSettings &settings : options.moreModules)
             others.emplace_back(settings);
+        if (options.replay)
+            replay = std::make_unique<Replay>(options.replay->entries, 0);
     }
 
     struct WireByte
@@ -122,6 +125,7 @@ struct SimServer::Engine
 
     VirtualModule module;
     std::vector<VirtualModule> others; ///< further modules on the same line
+    std::unique_ptr<Replay> replay; ///< plays a recording instead of the modules
     QRandomGenerator random;
     std::multimap<qint64, Response> scheduled; ///< replies waiting for their latency, by due time
     std::deque<WireByte> wire; ///< bytes on the wire, with the time they reach the port
@@ -250,7 +254,7 @@ void SimServer::run()
         e.lineBaud = baud;
         e.byteNs = o.pacing && baud > 0 ? kBitsPerByte * 1000000000LL / baud : 0;
     };
-    setBaud(e.module.baud());
+    setBaud(e.replay ? o.replay->header.baud : e.module.baud());
 
     auto garbled = [](const QByteArray &bytes, int from, int to) {
         return to > 0 ? resampleUart(bytes, from, to) : bytes;
@@ -314,6 +318,17 @@ void SimServer::run()
             if (const qint64 expiry = other.expiryMs(); expiry >= 0 && now / kNsPerMs >= expiry)
                 schedule(other.expire(now / kNsPerMs), now);
 
+        if (e.replay) {
+            for (const Replay::Out &out : e.replay->take(now / 1000)) {
+                toWire(out.bytes, out.dueUs * 1000);
+                {
+                    QMutexLocker lock(&m_lock);
+                    ++m_counters.replies;
+                }
+                emit replySent(out.bytes);
+            }
+        }
+
         while (!e.scheduled.empty() && e.scheduled.begin()->first <= now) {
             send(e.scheduled.begin()->second, e.scheduled.begin()->first);
             e.scheduled.erase(e.scheduled.begin());
@@ -363,7 +378,10 @@ void SimServer::run()
         {
             QMutexLocker lock(&m_lock);
             m_settings = e.module.settings();
-            m_counters.requests = e.module.counters().requests;
+            m_counters.requests
+                = e.replay ? e.replay->requestsMatched() : e.module.counters().requests;
+            if (e.replay)
+                m_counters.bytesUnmatched = e.replay->bytesUnmatched();
         }
 
         qint64 wake = kNever;
@@ -382,6 +400,8 @@ void SimServer::run()
                 wake = std::min(wake, expiry * kNsPerMs);
         if (e.disconnectNs >= 0)
             wake = std::min(wake, e.disconnectNs);
+        if (const qint64 due = e.replay ? e.replay->nextDueUs() : -1; due >= 0)
+            wake = std::min(wake, due * 1000);
 
         pollfd fds[2] = { { fd, short(POLLIN | (e.out.isEmpty() ? 0 : POLLOUT)), 0 },
             { m_wakePipe[0], POLLIN, 0 } };
@@ -415,11 +435,15 @@ void SimServer::run()
                     m_counters.bytesReceived += quint64(bytes.size());
                 }
                 emit bytesReceived(bytes);
-                const QByteArray heard
-                    = garbled(bytes, o.strictSpeed ? terminalBaud(fd) : 0, e.module.baud());
-                schedule(e.module.feed(heard, now / kNsPerMs), now);
-                for (VirtualModule &other : e.others)
-                    schedule(other.feed(heard, now / kNsPerMs), now);
+                if (e.replay) {
+                    e.replay->feed(bytes, now / 1000);
+                } else {
+                    const QByteArray heard
+                        = garbled(bytes, o.strictSpeed ? terminalBaud(fd) : 0, e.module.baud());
+                    schedule(e.module.feed(heard, now / kNsPerMs), now);
+                    for (VirtualModule &other : e.others)
+                        schedule(other.feed(heard, now / kNsPerMs), now);
+                }
             }
         }
         if (fds[1].revents & POLLIN) {

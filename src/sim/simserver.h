@@ -2,6 +2,7 @@
 // with the line's timing (pacing, latency, adapter chunking) and faults on demand.
 #pragma once
 
+#include "core/replay/bytelog.h"
 #include "sim/virtualmodule.h"
 
 #include <QByteArray>
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 
 class PseudoTerminal;
@@ -42,6 +44,10 @@ struct ServerOptions
     bool strictSpeed = false;
     /// More modules on the same line (a bus): the same settings, other addresses.
     QList<ModuleSettings> moreModules;
+
+    /// Plays this recorded module (see sim::Replay) instead of the virtual one, its bytes paced
+    /// at the recording's line speed; the module's settings and the faults are not used.
+    std::optional<core::replay::Log> replay;
 };
 
 /**
@@ -56,6 +62,7 @@ struct ServerCounters
     quint64 requests = 0; ///< frames addressed to the module
     quint64 replies = 0;
     quint64 bytesSent = 0; ///< noise included
+    quint64 bytesUnmatched = 0; ///< replay: bytes heard that began no recorded request
 };
 
 class SimServer : public QObject

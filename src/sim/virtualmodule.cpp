@@ -254,8 +254,15 @@ bool VirtualModule::measure(qint32 *distance, quint16 *error)
         break;
     }
     case DistanceModel::Noisy:
-        if (s.noiseMm > 0)
+        if (s.noiseMm > 0 && s.noiseKind == NoiseKind::Uniform) {
             target += m_random.bounded(-s.noiseMm, s.noiseMm + 1);
+        } else if (s.noiseMm > 0) {
+            // Box-Muller: two uniform draws, one normal one; the distance keeps whole mm.
+            const double u = 1.0 - m_random.generateDouble();
+            const double v = m_random.generateDouble();
+            target
+                += std::llround(s.noiseMm * std::sqrt(-2 * std::log(u)) * std::cos(2 * M_PI * v));
+        }
         break;
     }
     if (s.errorEvery > 0 && m_counters.measurements % quint64(s.errorEvery) == 0) {

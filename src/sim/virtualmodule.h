@@ -16,6 +16,7 @@ namespace sim {
 
 enum class SpeedMode { Auto = 0, Slow = 1, Fast = 2 };
 enum class DistanceModel { Constant, Ramp, Noisy };
+enum class NoiseKind { Uniform, Gaussian };
 
 /// Error codes carried in bytes 6-7 of an EE reply.
 constexpr quint16 kErrorUnknownRegister = 0x0001;
@@ -61,7 +62,8 @@ struct ModuleSettings
     int distanceMm = 1234; ///< constant value, ramp start, centre of the noise
     int rampToMm = 5000;
     int rampStepMm = 10;
-    int noiseMm = 5; ///< noisy model: uniform within +-noiseMm
+    int noiseMm = 5; ///< noisy model: uniform within +-noiseMm, or the Gaussian's sigma
+    NoiseKind noiseKind = NoiseKind::Uniform;
     int minRangeMm = 30; ///< targets outside the range give an error reply
     int maxRangeMm = 40000;
     quint32 seed = 1;

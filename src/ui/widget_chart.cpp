@@ -29,6 +29,10 @@ void Widget::paint()
     plot->addGraph(plot->xAxis, plot->yAxis);
     curGraph = plot->graph(0);
     curGraph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, 5));
+    // The chart's view of the range already holds what each pixel column needs (its first,
+    // lowest, highest and last point); QCustomPlot's own thinning of it would redraw a column's
+    // range at a single x.
+    curGraph->setAdaptiveSampling(false);
     plot->addStatsPanel(&session_.stats());
     plot->xAxis->grid()->setSubGridVisible(false);
     plot->yAxis->grid()->setSubGridVisible(false);

@@ -216,7 +216,8 @@ private slots:
         QTest::addColumn<qint32>("amplitude"); // distances spread over -amplitude .. amplitude
         QTest::addColumn<QList<double>>("range"); // lo, hi, columns
         QTest::newRow("few-points-every-one") << 100 << 5000 << QList<double> { 0, 198, 100 };
-        QTest::newRow("twice-the-columns-plus-one") << 201 << 5000 << QList<double> { 0, 400, 100 };
+        QTest::newRow("four-times-the-columns-plus-one")
+            << 401 << 5000 << QList<double> { 0, 800, 100 };
         QTest::newRow("million-points-whole-run")
             << 1000000 << 2000000000 << QList<double> { 0, 1999998, 997 };
         QTest::newRow("zoomed-into-the-middle")
@@ -224,8 +225,9 @@ private slots:
         QTest::newRow("range-past-the-last-point")
             << 20000 << 7 << QList<double> { -50, 100000, 333 };
     }
-    // Whatever is drawn are real points in x order, never more than two a column, and each
-    // column's lowest and highest distance are among them (found here by looking at every point).
+    // Whatever is drawn are real points in x order, never more than four a column, and each
+    // column's first, lowest, highest and last point are among them (found here by looking at
+    // every point; x is in column (x - lo) / (hi - lo) x columns, as a plot maps it).
     void chartView()
     {
         QFETCH(int, count);
@@ -256,28 +258,35 @@ private slots:
         // The neighbours outside the range keep the line running to the edges.
         QCOMPARE(view.first().x < lo, all.first().x < lo);
         QCOMPARE(view.last().x > hi, all.last().x > hi);
-        if (inside.size() <= 2 * columns) {
+        if (inside.size() <= 4 * columns) {
             QCOMPARE(view.size() - (view.first().x < lo) - (view.last().x > hi), inside.size());
             return;
         }
-        QVERIFY(view.size() <= 2 * columns + 2);
-        const double width = (hi - lo) / columns;
-        QMap<int, QPair<qint32, qint32>> extremes; // column: lowest, highest distance
-        QMap<int, QList<qint32>> drawn;
+        QVERIFY(view.size() <= 4 * columns + 2);
+        const auto column = [&](const core::ChartPoints::Point &p) {
+            return qBound(0, int(std::floor((p.x - lo) / (hi - lo) * columns)), columns - 1);
+        };
+        QMap<int, QList<core::ChartPoints::Point>> firstLowHighLast;
         for (const auto &p : inside) {
-            const int c = qBound(0, int(std::floor((p.x - lo) / width)), columns - 1);
-            auto it = extremes.find(c);
-            if (it == extremes.end())
-                extremes.insert(c, { p.y, p.y });
-            else
-                *it = { qMin(it->first, p.y), qMax(it->second, p.y) };
+            auto it = firstLowHighLast.find(column(p));
+            if (it == firstLowHighLast.end()) {
+                firstLowHighLast.insert(column(p), { p, p, p, p });
+                continue;
+            }
+            if (p.y < (*it)[1].y)
+                (*it)[1] = p;
+            if (p.y > (*it)[2].y)
+                (*it)[2] = p;
+            (*it)[3] = p;
         }
+        QMap<int, QList<qint32>> drawn; // column: x of the points drawn
         for (const auto &p : view)
             if (p.x >= lo && p.x <= hi)
-                drawn[qBound(0, int(std::floor((p.x - lo) / width)), columns - 1)].append(p.y);
-        for (auto it = extremes.cbegin(); it != extremes.cend(); ++it) {
-            QVERIFY2(drawn[it.key()].contains(it->first) && drawn[it.key()].contains(it->second),
-                qPrintable(QStringLiteral("column %1").arg(it.key())));
+                drawn[column(p)].append(p.x);
+        for (auto it = firstLowHighLast.cbegin(); it != firstLowHighLast.cend(); ++it) {
+            for (const auto &p : *it) // of equal heights, the earliest
+                QVERIFY2(drawn[it.key()].contains(p.x),
+                    qPrintable(QStringLiteral("column %1").arg(it.key())));
         }
     }
 

@@ -64,7 +64,7 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 // Returns the answers to a request for each base in turn and, in @p atNotice, what was in the
 // last request's folder as its answer left.
 QList<int> exportWorkbook(const QStringList &bases, int index, const Records &rows, int language,
-    QStringList *atNotice, const Records &stats = {})
+    QStringList *atNotice, const Records &stats = {}, const Records &analysis = {})
 {
     QThread thread;
     save_file worker; // destroyed here once its thread has ended
@@ -80,6 +80,7 @@ QList<int> exportWorkbook(const QStringList &bases, int index, const Records &ro
     thread.start();
     for (const QString &base : bases) {
         QMetaObject::invokeMethod(&worker, [&] { worker.setStats(stats); });
+        QMetaObject::invokeMethod(&worker, [&] { worker.setAnalysis(analysis); });
         QMetaObject::invokeMethod(
             &worker, [&, base] { worker.slot_save_data(base, index, rows, language); });
     }
@@ -163,35 +164,45 @@ private slots:
         QTest::addColumn<int>("language");
         QTest::addColumn<Records>("rows");
         QTest::addColumn<Records>("stats");
-        QTest::addColumn<QByteArray>("sheets"); // names and the second sheet's cells, as JSON
+        QTest::addColumn<Records>("analysis");
+        QTest::addColumn<QByteArray>("sheets"); // names and the later sheets' cells, as JSON
         const QByteArray one = R"({"sheets": ["Sheet1"], "stats": []})";
-        QTest::newRow("english-header-row-only") << 1 << Records {} << Records {} << one;
+        QTest::newRow("english-header-row-only")
+            << 1 << Records {} << Records {} << Records {} << one;
         QTest::newRow("number-and-formula-look-alikes-stay-text")
             << 0
             << Records { { "00:00:00.000", "自动测量", "0012", "-32768", "1e3" },
                    { "=1+1", "+5", "1,5", "TRUE", "#N/A" } }
-            << Records {} << one;
+            << Records {} << Records {} << one;
         QTest::newRow("empty-and-missing-fields-blank-text-cells")
             << 1 << Records { { " 14:03:27.415", "Slow ", "0F0A", "", "" }, { "14:03:27.500" } }
-            << Records {} << one;
+            << Records {} << Records {} << one;
         QTest::newRow("two-thousand-records-in-order")
-            << 0 << manyRecords(2000) << Records {} << one;
+            << 0 << manyRecords(2000) << Records {} << Records {} << one;
         // The statistics sheet after the records, its figures as numbers, "-" where none.
         core::RunStats::Summary summary;
         summary.all = { 5, 1, 1001.25, 2.5, -998, 1004, 2002, 12.5 };
         summary.recent = { 1, 1, 0, 0, 0, 0, 0, 0 };
         QTest::newRow("chinese-statistics-second-sheet")
-            << 0 << manyRecords(3) << core::statsTable(summary, core::Language::Chinese)
+            << 0 << manyRecords(3) << core::statsTable(summary, core::Language::Chinese) << Records {}
             << QByteArray(R"({"sheets": ["Sheet1", "统计"], "stats": [[null, "全部", "最近 100 条"],
                 ["记录数", 5, 1], ["错误回复", 1, 1], ["平均值 mm", 1001.25, "-"],
                 ["标准差 mm", 2.5, "-"], ["最小值 mm", -998, "-"], ["最大值 mm", 1004, "-"],
                 ["峰峰值 mm", 2002, "-"], ["速率 次/秒", 12.5, "-"]]})");
         QTest::newRow("english-statistics-sheet-name")
-            << 1 << Records {} << core::statsTable({}, core::Language::English)
+            << 1 << Records {} << core::statsTable({}, core::Language::English) << Records {}
             << QByteArray(R"({"sheets": ["Sheet1", "Statistics"], "stats": [[null, "All",
                 "Newest 100"], ["Records", 0, 0], ["Error replies", 0, 0], ["Mean mm", "-", "-"],
                 ["Std. deviation mm", "-", "-"], ["Minimum mm", "-", "-"], ["Maximum mm", "-",
                 "-"], ["Peak to peak mm", "-", "-"], ["Rate /s", "-", "-"]]})");
+        // The analysis a third sheet: figures as numbers, texts as text, empty rows kept.
+        QTest::newRow("chinese-analysis-third-sheet")
+            << 0 << manyRecords(1) << Records { { "统计" } }
+            << Records { { "记录数", "3" }, { "预热时间 s", "未稳定" }, {},
+                   { "τ s", "Allan 偏差 mm", "n" }, { "0.5", "1.25e-3", "2" } }
+            << QByteArray(R"({"sheets": ["Sheet1", "统计", "分析"], "stats": [["统计"]],
+                "analysis": [["记录数", 3, null], ["预热时间 s", "未稳定", null],
+                [null, null, null], ["τ s", "Allan 偏差 mm", "n"], [0.5, 0.00125, 2]]})");
     }
 
     void workbook()
@@ -199,6 +210,7 @@ private slots:
         QFETCH(int, language);
         QFETCH(Records, rows);
         QFETCH(Records, stats);
+        QFETCH(Records, analysis);
         QFETCH(QByteArray, sheets);
         const QString python = testsupport::pythonWithOpenpyxl();
         if (python.isEmpty())
@@ -210,7 +222,7 @@ private slots:
         QStringList atNotice;
         // A failed save first (a folder that is not there) must not spoil the next one.
         QCOMPARE(exportWorkbook({ dir.filePath("gone/run"), dir.filePath("run") },
-                     save_file::kWriteRequest, rows, language, &atNotice, stats),
+                     save_file::kWriteRequest, rows, language, &atNotice, stats, analysis),
             (QList<int> { save_file::kSaveFailed, save_file::kSaveDone }));
         const QDate after = QDate::currentDate();
         // Renamed into place, complete, before the answer leaves; no scratch file left beside it.

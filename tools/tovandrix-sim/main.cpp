@@ -9,6 +9,7 @@
 #include "core/protocol.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <cstdio>
 #include <functional>
@@ -93,6 +94,10 @@ const QList<Option> &options()
         { "ramp-step", "mm", "Ramp step per measurement, may be negative.",
             wholeNumber(-kFar, kFar), {}, "10" },
         { "noise", "mm", "Noise amplitude.", wholeNumber(0, kFar), {}, "5" },
+        { "noise-kind", "kind",
+            "Noise of the noisy model: uniform (within +- --noise) or gaussian (sigma --noise), "
+            "from --seed.",
+            oneOf({ "uniform", "gaussian" }), {}, "uniform" },
         { "range", "min:max",
             "Measuring range in mm; a target outside it answers with an error reply (EE frame, or "
             "Modbus exception 04).",
@@ -134,6 +139,13 @@ const QList<Option> &options()
         { "error-code", "hex", "Error code of those replies.", hexNumber(0xFFFF), {}, "0004" },
         { "disconnect-after", "n", "Fault: drop the line after N replies and exit.",
             wholeNumber(0, kFar) },
+        { "replay", "file",
+            "Play the module recorded in this byte log instead: each request that matches the "
+            "next recorded one gets the recorded reply bytes at the recorded delays, and recorded "
+            "bytes that came unasked (a continuous run's stream) come at their recorded times, "
+            "paced at the recording's line speed. A request that does not match gets no answer "
+            "(counted in the summary). Module and fault options do not apply.",
+            cmdline::nonEmpty("a byte log file") },
         { "no-publish", "", "Do not publish a link for the port list." },
         { "verbose", "", "Print every request received and every reply sent.", {}, {}, {}, {},
             'v' },
@@ -184,6 +196,8 @@ void readOptions(const cmdline::Args &args, sim::ServerOptions *o)
     m.rampToMm = v.integer("ramp-to");
     m.rampStepMm = v.integer("ramp-step");
     m.noiseMm = v.integer("noise");
+    m.noiseKind = v.text("noise-kind") == QLatin1String("gaussian") ? sim::NoiseKind::Gaussian
+                                                                    : sim::NoiseKind::Uniform;
     const QStringList range = v.text("range").split(QLatin1Char(':'));
     m.minRangeMm = range[0].toInt();
     m.maxRangeMm = range[1].toInt();
@@ -214,6 +228,18 @@ void readOptions(const cmdline::Args &args, sim::ServerOptions *o)
         o->moreModules.append(more);
     }
     o->publish = !v.flag("no-publish");
+    if (args.isSet("replay")) {
+        QFile file(v.text("replay"));
+        if (!file.open(QIODevice::ReadOnly))
+            throw cmdline::UsageError {
+                QStringLiteral("--replay: %1: %2").arg(file.fileName(), file.errorString())
+            };
+        o->replay = core::replay::decode(file.readAll());
+        if (o->replay->used == 0)
+            throw cmdline::UsageError {
+                QStringLiteral("--replay: %1: %2").arg(file.fileName(), o->replay->error)
+            };
+    }
 }
 
 void say(const QString &line)
@@ -277,11 +303,23 @@ int main(int argc, char *argv[])
         return 1;
     }
     const sim::ModuleSettings &m = options.module;
-    say(QStringLiteral("%1 on %2 (0xAA address %3, Modbus address %4, %5 baud)")
-            .arg(QLatin1String(io::ports::kVirtualDescription), server.slavePath())
-            .arg(m.address)
-            .arg(m.modbusAddress)
-            .arg(core::protocol::baudOfCode(m.baudCode)));
+    if (options.replay) {
+        const core::replay::Log &log = *options.replay;
+        if (!log.error.isEmpty())
+            std::fprintf(stderr, "%s: --replay: %s; playing the %lld entries before it\n", kName,
+                qPrintable(log.error), qlonglong(log.entries.size()));
+        say(QStringLiteral("%1 on %2 (replaying %3 entries, %4 baud, check %5)")
+                .arg(QLatin1String(io::ports::kVirtualDescription), server.slavePath())
+                .arg(log.entries.size())
+                .arg(log.header.baud)
+                .arg(log.header.checkMode == 0 ? "none" : "crc"));
+    } else {
+        say(QStringLiteral("%1 on %2 (0xAA address %3, Modbus address %4, %5 baud)")
+                .arg(QLatin1String(io::ports::kVirtualDescription), server.slavePath())
+                .arg(m.address)
+                .arg(m.modbusAddress)
+                .arg(core::protocol::baudOfCode(m.baudCode)));
+    }
     if (!server.linkPath().isEmpty())
         say(QStringLiteral("Published as %1").arg(server.linkPath()));
     else if (options.publish)
@@ -290,9 +328,11 @@ int main(int argc, char *argv[])
     const int status = app.exec();
     server.stop();
     const sim::ServerCounters c = server.counters();
-    say(QStringLiteral("%1: received %2 (%3), sent %4 (%5)")
+    say(QStringLiteral("%1: received %2 (%3), sent %4 (%5)%6")
             .arg(kName, counted(c.requests, "request", "requests"),
                 counted(c.bytesReceived, "byte", "bytes"), counted(c.replies, "reply", "replies"),
-                counted(c.bytesSent, "byte", "bytes")));
+                counted(c.bytesSent, "byte", "bytes"),
+                options.replay ? QStringLiteral(", %1 unmatched").arg(c.bytesUnmatched)
+                               : QString()));
     return status;
 }
