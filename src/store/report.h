@@ -49,7 +49,8 @@ struct Report
     qint64 units = 0; ///< distinct serial numbers
     /**
      * Of the units with a judged run (outcome other than NONE): the share whose first such run
-     * passed (PASS or MARGINAL), and whose last one did; nothing without such units.
+     * passed (PASS or MARGINAL), and whose last one did; nothing without such units. Of two
+     * runs of a unit that started in the same millisecond, a failed one is taken.
      */
     std::optional<double> firstPassYield;
     std::optional<double> finalYield;

@@ -212,6 +212,10 @@ bool Store::Private::connect()
 
 bool Store::Private::ready()
 {
+    // A server restarted since the last call leaves a connection that only fails when used:
+    // one round trip finds out before anything is sent that matters.
+    if (!broken && !connection.isEmpty() && where.backend == Backend::Postgres)
+        broken = !QSqlQuery(db()).exec(QStringLiteral("SELECT 1"));
     return (!broken && !connection.isEmpty()) || connect();
 }
 

@@ -81,7 +81,7 @@ public:
      * @brief Copies every pending run to @p server, one server transaction per run, and marks
      * each uploaded once the server has it. A crash between the two only uploads the run again,
      * and the server keeps the copy it has. Stops at the first failure; the rest stays pending.
-     * A server connection that failed is opened again on the next call.
+     * A server connection that failed or went stale (a restarted server) is made anew.
      */
     SyncResult uploadPending(Store &server);
     /** @brief Stores every run record (*.json) of @p folder; a run already stored is skipped. */

@@ -51,30 +51,27 @@ std::optional<Report> Store::report(const ReportFilter &filter)
     Report report;
     QSqlQuery q(d->db());
     q.setForwardOnly(true);
+    // One pass over the runs grouped by unit. A judged run's start time and verdict make one
+    // number (start_ms * 2 + bit), so the smallest is the unit's first run and the largest its
+    // last; the bit is chosen so that of two runs in the same millisecond the failed one counts.
     if (!d->run(q,
-            QStringLiteral("SELECT COUNT(*), COUNT(DISTINCT r.serial) FROM runs r WHERE ") + where,
+            QStringLiteral(
+                "SELECT SUM(n), COUNT(*), COUNT(first_key), SUM(first_key % 2),"
+                " SUM(1 - last_key % 2) FROM (SELECT COUNT(*) AS n,"
+                " MIN(CASE WHEN r.outcome IN ('PASS', 'MARGINAL') THEN r.start_ms * 2 + 1"
+                " WHEN r.outcome <> 'NONE' THEN r.start_ms * 2 END) AS first_key,"
+                " MAX(CASE WHEN r.outcome IN ('PASS', 'MARGINAL') THEN r.start_ms * 2"
+                " WHEN r.outcome <> 'NONE' THEN r.start_ms * 2 + 1 END) AS last_key"
+                " FROM runs r WHERE %1 GROUP BY r.serial) units")
+                .arg(where),
             values)
         || !q.next())
         return std::nullopt;
     report.runs = q.value(0).toLongLong();
     report.units = q.value(1).toLongLong();
-
-    // A unit's first and last judged runs by start time (the row number breaks ties).
-    if (!d->run(q,
-            QStringLiteral(
-                "SELECT SUM(first_run), SUM(first_run * passed), SUM(last_run * passed) FROM ("
-                " SELECT CASE WHEN r.outcome IN ('PASS', 'MARGINAL') THEN 1 ELSE 0 END AS passed,"
-                " CASE WHEN ROW_NUMBER() OVER (PARTITION BY r.serial ORDER BY r.start_ms, r.id)"
-                " = 1 THEN 1 ELSE 0 END AS first_run, CASE WHEN ROW_NUMBER() OVER (PARTITION BY"
-                " r.serial ORDER BY r.start_ms DESC, r.id DESC) = 1 THEN 1 ELSE 0 END AS last_run"
-                " FROM runs r WHERE r.outcome <> 'NONE' AND %1) judged")
-                .arg(where),
-            values)
-        || !q.next())
-        return std::nullopt;
-    if (const double judged = q.value(0).toDouble(); judged > 0) {
-        report.firstPassYield = q.value(1).toDouble() / judged;
-        report.finalYield = q.value(2).toDouble() / judged;
+    if (const double judged = q.value(2).toDouble(); judged > 0) {
+        report.firstPassYield = q.value(3).toDouble() / judged;
+        report.finalYield = q.value(4).toDouble() / judged;
     }
 
     if (!d->run(q,

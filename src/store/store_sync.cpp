@@ -41,7 +41,6 @@ SyncResult Store::uploadPending(Store &server)
         result.error = d->error;
         return result;
     }
-    bool retried = false;
     result.pending = int(ids.size());
     for (const QString &id : ids) {
         const std::optional<RunRecord> run = load(id);
@@ -51,13 +50,7 @@ SyncResult Store::uploadPending(Store &server)
         }
         // The server commits the run before it is marked here: a crash in between leaves it
         // pending, and the next upload finds it there already.
-        Saved saved = server.save(*run);
-        // A server restarted since the last upload leaves a dead connection: one more try on a
-        // new one tells a server that is down from a connection that went stale.
-        if (saved == Saved::Failed && !retried) {
-            retried = true;
-            saved = server.save(*run);
-        }
+        const Saved saved = server.save(*run);
         if (saved == Saved::Failed) {
             result.error = server.errorString();
             break;

@@ -1,7 +1,6 @@
 // A throwaway PostgreSQL server for tests and benchmarks.
 #include "pgserver.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QUrl>
@@ -25,7 +24,7 @@ PgServer::PgServer()
 PgServer::~PgServer()
 {
     if (m_running)
-        tool(QStringLiteral("pg_ctl"), { "-D", m_dir.filePath("data"), "-m", "immediate", "stop" });
+        tool("pg_ctl", { "-D", m_dir.filePath("data"), "-m", "immediate", "stop" });
 }
 
 bool PgServer::available()
@@ -39,42 +38,37 @@ bool PgServer::tool(const QString &name, const QStringList &args, bool asOwner)
     p.setWorkingDirectory(m_dir.path());
     p.setProcessChannelMode(QProcess::MergedChannels);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PGPASSWORD"), m_password);
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    env.insert("PGPASSWORD", m_password);
+    env.insert("LC_ALL", "C");
     p.setProcessEnvironment(env);
-    if (asOwner && ::geteuid() == 0)
-        p.start(QStringLiteral("setpriv"),
-            QStringList { "--reuid=65534", "--regid=65534", "--clear-groups", kBin + name } + args);
-    else
-        p.start(kBin + name, args);
-    const bool ok
-        = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (!ok)
-        m_error
-            = name + QStringLiteral(": ") + QString::fromLocal8Bit(p.readAll()) + p.errorString();
-    return ok;
+    const bool root = asOwner && ::geteuid() == 0;
+    p.start(root ? "setpriv" : kBin + name,
+        (root ? QStringList { "--reuid=65534", "--regid=65534", "--clear-groups", kBin + name }
+              : QStringList())
+            + args);
+    if (p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+        return true;
+    m_error = name + ": " + QString::fromLocal8Bit(p.readAll()) + p.errorString();
+    return false;
 }
 
 bool PgServer::start()
 {
-    const QString dir = m_dir.path();
-    if (!m_made) {
-        QFile pw(m_dir.filePath("password"));
-        if (!m_dir.isValid() || !pw.open(QIODevice::WriteOnly) || pw.write(m_password.toUtf8()) < 0)
-            return false;
-        pw.close();
-        if (::geteuid() == 0
-            && (::chown(qPrintable(dir), kNobody, kNobody) != 0
-                || ::chown(qPrintable(pw.fileName()), kNobody, kNobody) != 0))
-            return false;
-        m_made = tool(QStringLiteral("initdb"),
-            { "-D", m_dir.filePath("data"), "-U", "tovandrix", "--auth=scram-sha-256",
-                "--pwfile=" + pw.fileName(), "-E", "UTF8", "--no-locale", "--no-sync",
-                "--no-instructions" });
-        if (!m_made)
-            return false;
-    }
-    m_running = tool(QStringLiteral("pg_ctl"),
+    const QString dir = m_dir.path(), pw = m_dir.filePath("password");
+    QFile file(pw);
+    // The cluster is made on the first start, owned by the user the server runs as.
+    if (!QFile::exists(m_dir.filePath("data"))
+        && (!m_dir.isValid() || !file.open(QIODevice::WriteOnly)
+            || file.write(m_password.toUtf8()) < 0 || !file.flush()
+            || (::geteuid() == 0
+                && (::chown(qPrintable(dir), kNobody, kNobody)
+                    || ::chown(qPrintable(pw), kNobody, kNobody)))
+            || !tool("initdb",
+                { "-D", m_dir.filePath("data"), "-U", "tovandrix", "--auth=scram-sha-256",
+                    "--pwfile=" + pw, "-E", "UTF8", "--no-locale", "--no-sync",
+                    "--no-instructions" })))
+        return false;
+    m_running = tool("pg_ctl",
         { "-D", m_dir.filePath("data"), "-l", m_dir.filePath("log"), "-w", "-t", "120", "-o",
             "-k " + dir + " -c listen_addresses='' -p 5432", "start" });
     return m_running;
@@ -82,15 +76,13 @@ bool PgServer::start()
 
 bool PgServer::stop()
 {
-    m_running
-        = !tool(QStringLiteral("pg_ctl"), { "-D", m_dir.filePath("data"), "-m", "fast", "stop" });
+    m_running = !tool("pg_ctl", { "-D", m_dir.filePath("data"), "-m", "fast", "stop" });
     return !m_running;
 }
 
 QString PgServer::newDatabase(const QString &name)
 {
-    if (!tool(QStringLiteral("createdb"),
-            { "-h", m_dir.path(), "-p", "5432", "-U", "tovandrix", name }, false))
+    if (!tool("createdb", { "-h", m_dir.path(), "-p", "5432", "-U", "tovandrix", name }, false))
         return {};
     return QStringLiteral("postgresql://tovandrix@%1:5432/%2")
         .arg(QString::fromLatin1(QUrl::toPercentEncoding(m_dir.path())), name);

@@ -2,6 +2,7 @@
 // socket in that folder, gone with the object. Runs as an unprivileged user when started as root.
 #pragma once
 
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -23,6 +24,8 @@ public:
     QString errorString() const { return m_error; }
     /** @brief The password of the server's user, which every connection must give. */
     QString password() const { return m_password; }
+    /** @brief A file holding the password, as `--db-password-file` reads it. */
+    QString passwordFile() const { return m_dir.filePath(QStringLiteral("password")); }
     /** @brief A new empty database; its `--db` address ("postgresql://...%2Ftmp%2F.../NAME"). */
     QString newDatabase(const QString &name);
 
@@ -31,7 +34,6 @@ private:
     QTemporaryDir m_dir;
     QString m_password;
     QString m_error;
-    bool m_made = false;
     bool m_running = false;
 };
 
