@@ -11,7 +11,7 @@
 namespace testsupport {
 
 namespace {
-const QString kBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
+const QString kBin = QStringLiteral(TOVANDRIX_PG_BIN);
 constexpr uid_t kNobody = 65534; // PostgreSQL refuses to run as root
 } // namespace
 
@@ -25,11 +25,6 @@ PgServer::~PgServer()
 {
     if (m_running)
         tool("pg_ctl", { "-D", m_dir.filePath("data"), "-m", "immediate", "stop" });
-}
-
-bool PgServer::available()
-{
-    return QFile::exists(kBin + QStringLiteral("initdb"));
 }
 
 bool PgServer::tool(const QString &name, const QStringList &args, bool asOwner)
