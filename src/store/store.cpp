@@ -207,7 +207,9 @@ bool Store::Private::connect()
         return false;
     }
     broken = false;
-    return true;
+    // Each commit waits until the disk has it; a connection made anew after a failure too.
+    QSqlQuery q(db);
+    return !sqlite || run(q, QStringLiteral("PRAGMA synchronous=FULL"));
 }
 
 bool Store::Private::ready()
@@ -250,7 +252,6 @@ std::unique_ptr<Store> Store::open(const Location &where, QString *error, const 
     if (ok && sqlite) {
         ok = d->run(q, QStringLiteral("PRAGMA journal_mode=WAL")) && q.next()
             && q.value(0).toString() == QLatin1String("wal");
-        ok = ok && d->run(q, QStringLiteral("PRAGMA synchronous=FULL"));
         if (!ok && d->error.isEmpty())
             d->error = where.path + QStringLiteral(": cannot keep a write-ahead log");
     }
