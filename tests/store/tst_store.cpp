@@ -70,12 +70,6 @@ RunRecord lineRun(int i, QRandomGenerator &rng)
     return run;
 }
 
-// Equal to the last digits a double keeps through different orders of summing.
-bool close(double a, double b)
-{
-    return a == b || std::abs(a - b) <= 1e-9 * std::max(1.0, std::abs(b));
-}
-
 } // namespace
 
 class TestStore : public QObject
@@ -135,10 +129,8 @@ private slots:
             { INT_MIN, -1, 0, 1, INT_MAX }, {} };
         run.steps = { { "distance", Outcome::Marginal, { first, second } },
             { "empty", Outcome::Skipped, {} } };
-        RunRecord bare; // a characterization: no plan, no steps, no end
-        bare.id = newRunId();
-        bare.startTime = run.startTime.addDays(-1);
-        bare.unit.serial = kOddSerial;
+        const RunRecord bare { newRunId(), {}, {}, {}, {}, {}, { kOddSerial, {}, {} },
+            run.startTime.addDays(-1) }; // a characterization: no plan, no steps, no end
         // In by import of record files (one damaged), then once more by import and by save.
         const QString folder = m_dir.filePath(backend);
         QDir().mkpath(folder);
@@ -166,9 +158,9 @@ private slots:
 
     void newerSchemaRefused()
     {
-        const QString path = m_dir.filePath("newer.sqlite");
+        QVERIFY(fresh("sqlite"));
+        const QString path = m_spec;
         QString error;
-        QVERIFY(store::Store::open(*store::parseLocation(path), &error));
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "newer");
         db.setDatabaseName(path);
         QVERIFY(db.open() && QSqlQuery(db).exec("UPDATE schema_version SET version = 99"));
@@ -238,6 +230,10 @@ private slots:
                         groups[{ step.name, m.name, m.min, m.max }].append(*m.value);
             }
         }
+        // Equal to the last digits a double keeps through different orders of summing.
+        auto close = [](double a, double b) {
+            return a == b || std::abs(a - b) <= 1e-9 * std::max(1.0, std::abs(b));
+        };
         const std::optional<store::Report> report = s->report(filter);
         QVERIFY2(report, qPrintable(s->errorString()));
         QCOMPARE(report->runs, chosen);

@@ -34,7 +34,6 @@ bool PgServer::tool(const QString &name, const QStringList &args, bool asOwner)
     p.setProcessChannelMode(QProcess::MergedChannels);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("PGPASSWORD", m_password);
-    env.insert("LC_ALL", "C");
     p.setProcessEnvironment(env);
     const bool root = asOwner && ::geteuid() == 0;
     p.start(root ? "setpriv" : kBin + name,
