@@ -31,10 +31,15 @@ const char kUsage[]
   and the report, with and without a filter, in SQLite and PostgreSQL.
 )";
 
+struct Failure
+{
+    QString what;
+};
+
+// Thrown, not exited: the throwaway server is stopped on the way out.
 [[noreturn]] void die(const QString &what)
 {
-    std::fprintf(stderr, "bench_results: %s\n", qPrintable(what));
-    std::exit(1);
+    throw Failure { what };
 }
 
 RunRecord stationRun(int i)
@@ -90,7 +95,8 @@ void fill(const store::Location &where, const QString &password, qint64 runs, qi
         numbers.arg(measurements)
             + "INSERT INTO measurements (run_id, step_idx, attempt_idx, idx, step, name, value,"
               " unit, min, max, outcome) SELECT i / 30 + 1, (i % 30) / 5, 0, i % 5,"
-              " 'step-' || ((i % 30) / 5), 'm' || (i % 5), 1000 + ((i % 1009) * 7919 % 1000) / 100.0,"
+              " 'step-' || ((i % 30) / 5), 'm' || (i % 5), 1000 + ((i % 1009) * 7919 % 1000) / "
+              "100.0,"
               " 'mm', 990, 1010, 'PASS' FROM c",
     };
     for (const QString &sql : statements)
@@ -142,10 +148,8 @@ void queries(const char *name, const store::Location &where, const QString &pass
 
 } // namespace
 
-int main(int argc, char **argv)
+int run(const QStringList &args)
 {
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
     qint64 count = 3000, runs = 1000000, measurements = 1000000;
     QString folder = QDir::tempPath();
     for (int i = 0; i < args.size(); i += 2) {
@@ -218,4 +222,15 @@ int main(int argc, char **argv)
     queries("PostgreSQL", *store::parseLocation(pg.newDatabase("million")), pg.password(), runs,
         measurements);
     return 0;
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    try {
+        return run(app.arguments().mid(1));
+    } catch (const Failure &failure) {
+        std::fprintf(stderr, "bench_results: %s\n", qPrintable(failure.what));
+        return 1;
+    }
 }
