@@ -407,6 +407,8 @@ void TestCli::usageErrors_data()
     QTest::newRow("force-and-append")
         << port + QStringList { "measure", "--force", "--append", "--output", "a.csv" }
         << "--force";
+    QTest::newRow("password-in-db")
+        << port + QStringList { "measure", "--db", "postgresql://u:pw@h/r" } << "PGPASSWORD";
     QTest::newRow("two-ports-one-file-name")
         << QStringList { "measure", "--port", "/x/a-b", "--port", "/x/a/b", "--output", "c.txt" }
         << "same file";
