@@ -106,6 +106,10 @@ int main(int argc, char *argv[])
 {
     // First, so every thread started afterwards inherits it.
     io::preferPromptWakeUps();
+    // Qt's own event loop: the GLib one it uses by default costs more on every wake-up, and a
+    // command-line program has no GLib sources to serve.
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QLatin1String(kName));
     QCoreApplication::setApplicationVersion(QStringLiteral(TOVANDRIX_VERSION));

@@ -100,7 +100,6 @@ private:
     QMap<QString, QList<QList<QString>>> m_stats; ///< .xlsx statistics sheet per port
     QTimer m_flushTimer;
     QByteArray m_pending; ///< standard output not yet written
-    bool m_flushQueued = false;
     bool m_closed = false;
     std::function<void()> m_onClosed;
 };
