@@ -4,6 +4,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/scanjob.h"
+#include "cli/storejob.h"
 #include "cli/testjob.h"
 
 #include "core/plan/verdict.h"
@@ -134,7 +135,7 @@ Jobs measure(const Invocation &in, Output *output)
     Jobs jobs;
     for (const QString &port : in.ports())
         jobs.push_back(std::make_unique<MeasureJob>(
-            port, in.settings(), output, count, seconds, in.isSet("speed")));
+            port, in.settings(), output, count, seconds, in.isSet("speed"), in.isSet("db")));
     return jobs;
 }
 
@@ -197,6 +198,13 @@ Jobs test(const Invocation &in, Output *output)
     return jobs;
 }
 
+Jobs storeCommand(const Invocation &in, Output *output)
+{
+    Jobs jobs;
+    jobs.push_back(std::make_unique<StoreJob>(in, output));
+    return jobs;
+}
+
 struct Entry
 {
     const char *name;
@@ -211,6 +219,10 @@ const Entry kCommands[] = {
     { "send", send },
     { "scan", scanPorts },
     { "test", test },
+    { "history", storeCommand },
+    { "report", storeCommand },
+    { "import", storeCommand },
+    { "sync", storeCommand },
 };
 
 } // namespace
@@ -225,7 +237,8 @@ void checkOperands(const Invocation &in)
         expectOperands(in, 1);
         // The plan is read before anything else: its mistakes come first, with line and column.
         const core::plan::Plan plan = readPlan(in);
-        const core::CheckMode mode = in.isSet("check") ? in.settings().checkMode : plan.link.checkMode;
+        const core::CheckMode mode
+            = in.isSet("check") ? in.settings().checkMode : plan.link.checkMode;
         const auto range = core::protocol::addressRange(mode);
         if (in.isSet("address") && !range.contains(int(in.integer("address"))))
             throw UsageError { QStringLiteral("--address wants a whole number from %1 to %2 with "
@@ -236,6 +249,8 @@ void checkOperands(const Invocation &in)
         if (in.isSet("record") && !QFileInfo(in.text("record")).isDir())
             throw UsageError { QStringLiteral("--record wants a folder that exists, not \"%1\"")
                                    .arg(in.text("record")) };
+    } else if (name == QLatin1String("history") || name == QLatin1String("import")) {
+        expectOperands(in, 1);
     } else if (name == QLatin1String("send")) {
         const QString text = in.operands().join(QLatin1Char(' '));
         if (!core::frames::isStrictHexText(text))
@@ -245,6 +260,8 @@ void checkOperands(const Invocation &in)
     } else {
         expectOperands(in, 0);
     }
+    if (cmdline::find(optionTable(), QStringLiteral("db"), name))
+        checkStoreOptions(in);
     if (name == QLatin1String("measure") && in.isSet("count") && in.isSet("seconds"))
         throw UsageError { QStringLiteral("measure takes --count or --seconds, not both") };
     if (in.isSet("force") && in.isSet("append"))
@@ -262,8 +279,8 @@ int concludeTests(const Invocation &in, const Jobs &jobs)
         records << static_cast<const TestJob *>(job.get())->record();
     int status = core::plan::exitStatus(records);
     const auto failed = [&status](const QString &what, const QString &error) {
-        std::fprintf(stderr, "tovandrix-cli: %s not stored: %s\n", qPrintable(what),
-            qPrintable(error));
+        std::fprintf(
+            stderr, "tovandrix-cli: %s not stored: %s\n", qPrintable(what), qPrintable(error));
         // A unit that could not be tested says more than a record that could not be kept.
         if (status != 3)
             status = 4;
@@ -276,7 +293,20 @@ int concludeTests(const Invocation &in, const Jobs &jobs)
     }
     if (in.isSet("junit") && !exporting::plan::writeJunitFile(in.text("junit"), records, &error))
         failed(QStringLiteral("the JUnit report"), error);
+    // The units a station finished together are stored together: one flush to the disk.
+    if (!storeRuns(in, records) && status != 3)
+        status = 4;
     return status;
+}
+
+int concludeMeasure(const Invocation &in, const Jobs &jobs, int status)
+{
+    if (!in.isSet("db"))
+        return status;
+    QList<core::plan::RunRecord> runs;
+    for (const auto &job : jobs)
+        runs << static_cast<const MeasureJob *>(job.get())->run();
+    return storeRuns(in, runs) ? status : qMax(status, int(kExitFailed));
 }
 
 Jobs makeJobs(const Invocation &in, Output *output)

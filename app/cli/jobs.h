@@ -2,11 +2,13 @@
 #pragma once
 
 #include "core/commands.h"
+#include "core/plan/runrecord.h"
 #include "core/protocol.h"
 #include "core/replies.h"
 #include "core/runstats.h"
 #include "io/link.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
@@ -133,10 +135,15 @@ class MeasureJob : public LinkJob
 {
     Q_OBJECT
 public:
-    /** @p count single measurements, or for @p seconds (0: until stopped) when count is 0. */
+    /**
+     * @p count single measurements, or for @p seconds (0: until stopped) when count is 0;
+     * @p keepRun keeps the distances for run().
+     */
     MeasureJob(const QString &port, const Settings &settings, Output *output, int count,
-        double seconds, bool setSpeed);
+        double seconds, bool setSpeed, bool keepRun = false);
     void stop(const QString &why) override;
+    /** @brief The run as a record without a plan, for the results store (with keepRun). */
+    core::plan::RunRecord run() const;
 
 protected:
     void begin() override;
@@ -165,6 +172,10 @@ private:
     QElapsedTimer m_started;
     QTimer m_deadline;
     core::RunStats m_stats; ///< of this port's records, summed up when the run ends
+    const bool m_keepRun;
+    QList<qint32> m_samples; ///< the distances, kept only for run()
+    QDateTime m_startTime;
+    QDateTime m_endTime;
 };
 
 } // namespace cli

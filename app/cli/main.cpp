@@ -31,7 +31,8 @@ cli::Output::Existing existingFiles(const cli::Invocation &in)
 
 cli::Format formatOf(const cli::Invocation &in)
 {
-    const QString f = in.text("format");
+    // A port's records and runs; history and report lay out the store's formats themselves.
+    const QString f = in.command() && in.command()->needsPort ? in.text("format") : QString();
     return f == QLatin1String("csv")  ? cli::Format::Csv
         : f == QLatin1String("jsonl") ? cli::Format::Jsonl
                                       : cli::Format::Text;
@@ -90,6 +91,8 @@ int run(QCoreApplication &app)
         status = qMax(status, job->exitCode());
     if (in.name() == QLatin1String("test"))
         status = cli::concludeTests(in, jobs);
+    if (in.name() == QLatin1String("measure"))
+        status = cli::concludeMeasure(in, jobs, status);
     if (!out.close(&error)) {
         std::fprintf(stderr, "%s: %s\n", kName, qPrintable(error));
         status = qMax(status, int(cli::kExitFailed));

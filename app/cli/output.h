@@ -54,6 +54,8 @@ public:
     void onClosed(std::function<void()> handler) { m_onClosed = std::move(handler); }
     bool isClosed() const { return m_closed; }
 
+    /** @brief Text laid out already (lines ending in a newline), as it is. */
+    void text(const QString &text) { write(text); }
     /** @brief A result line of a command other than measure. */
     void line(const QString &port, const QString &text);
     /**
