@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     while (in.remaining_bytes() > 0) {
         const QByteArray reply = bytesOf(in);
         for (int checkMode = 0; checkMode <= 2; ++checkMode)
-            core::replies::routeReply(reply, checkMode);
+            core::replies::routeReply(reply, core::checkModeAt(checkMode));
         check(core::replies::decodeAa(reply, ctx), session, language, monitoring);
         check(core::replies::decodeModbus(reply, sent), session, language, monitoring);
     }

@@ -191,8 +191,8 @@ bool contradictsWordCount(const quint8 *p, qsizetype len);
 /** @brief Low 8 bits of the sum of @p len bytes (the 0xAA frame checksum over its body). */
 quint8 sum8(const char *data, qsizetype len);
 
-/** @brief One byte of the Modbus CRC-16: init 0xFFFF, reflected polynomial 0xA001, no final XOR.
- */
+/** @brief One byte of the Modbus CRC-16: init 0xFFFF, the reflected polynomial below, no final
+ * XOR. */
 constexpr quint16 crc16Step(quint16 crc, quint8 byte)
 {
     crc ^= byte;

@@ -195,17 +195,15 @@ Reply decodeModbus(const QByteArray &reply, const QByteArray &lastSent)
     }
 }
 
-Route routeReply(const QByteArray &reply, int checkMode)
+Route routeReply(const QByteArray &reply, std::optional<CheckMode> checkMode)
 {
     if (reply.isEmpty())
         return Route::Empty;
     if (reply.size() < kMinParsedBytes)
         return Route::TooShort;
-    if (checkMode == 0)
-        return Route::Aa;
-    if (checkMode == 1)
-        return Route::Modbus;
-    return Route::Unparsed;
+    if (!checkMode)
+        return Route::Unparsed;
+    return *checkMode == CheckMode::Sum8 ? Route::Aa : Route::Modbus;
 }
 
 } // namespace core::replies

@@ -82,12 +82,8 @@ enum class Route {
     Unparsed, ///< check mode neither 0 nor 1: shown and counted, not decoded
 };
 
-/** @brief Route of @p reply under check mode @p checkMode (0: 0xAA frames, 1: Modbus, others
- * name no protocol). */
-Route routeReply(const QByteArray &reply, int checkMode);
-inline Route routeReply(const QByteArray &reply, CheckMode checkMode)
-{
-    return routeReply(reply, indexOf(checkMode));
-}
+/** @brief Route of @p reply under @p checkMode; no check mode (a check-mode box index that names
+ * none) decodes nothing. */
+Route routeReply(const QByteArray &reply, std::optional<CheckMode> checkMode);
 
 } // namespace core::replies

@@ -149,9 +149,11 @@ void save_file::slot_write_data()
         }
     }
     if (start_i == 1 && error_text.isEmpty() && !list_stats.isEmpty())
-        writeSheet(language == 0 ? "\xE7\xBB\x9F\xE8\xAE\xA1" : "Statistics", list_stats); // 统计
+        writeSheet(language == exporting::kChinese ? "\xE7\xBB\x9F\xE8\xAE\xA1" : "Statistics",
+            list_stats); // 统计
     if (start_i == 1 && error_text.isEmpty() && !list_analysis.isEmpty())
-        writeSheet(language == 0 ? "\xE5\x88\x86\xE6\x9E\x90" : "Analysis", list_analysis); // 分析
+        writeSheet(language == exporting::kChinese ? "\xE5\x88\x86\xE6\x9E\x90" : "Analysis",
+            list_analysis); // 分析
     list_save_data.clear();
     list_stats.clear();
     list_analysis.clear();

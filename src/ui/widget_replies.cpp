@@ -52,7 +52,7 @@ void Widget::onReply(const QByteArray &reply)
 {
     const std::optional<core::CheckMode> mode = checkMode();
     const core::replies::Route route
-        = core::replies::routeReply(reply, ui->jiaoyan_mode->currentIndex());
+        = core::replies::routeReply(reply, core::checkModeAt(ui->jiaoyan_mode->currentIndex()));
     if (route == core::replies::Route::Empty) {
         qCDebug(lcUi) << "empty reply";
         return;

@@ -195,7 +195,7 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(int, checkMode);
         QFETCH(core::replies::Route, route);
-        QCOMPARE(core::replies::routeReply(reply, checkMode), route);
+        QCOMPARE(core::replies::routeReply(reply, core::checkModeAt(checkMode)), route);
     }
 };
 

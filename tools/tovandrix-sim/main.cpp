@@ -312,7 +312,8 @@ int main(int argc, char *argv[])
                 .arg(QLatin1String(io::ports::kVirtualDescription), server.slavePath())
                 .arg(log.entries.size())
                 .arg(log.header.baud)
-                .arg(log.header.checkMode == 0 ? "none" : "crc"));
+                .arg(core::checkModeWord(
+                    core::checkModeAt(log.header.checkMode).value_or(core::CheckMode::Sum8))));
     } else {
         say(QStringLiteral("%1 on %2 (0xAA address %3, Modbus address %4, %5 baud)")
                 .arg(QLatin1String(io::ports::kVirtualDescription), server.slavePath())
