@@ -1,6 +1,7 @@
 // tovandrix-cli's commands: each turns the command line into the jobs that do the work.
 #include "cli/commands.h"
 
+#include "cli/analyzejob.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/scanjob.h"
@@ -12,6 +13,7 @@
 #include "core/frames.h"
 #include "io/portdiscovery.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -50,12 +52,30 @@ QString frame(const Settings &s, Command command, const core::commands::Inputs &
     return *built.text;
 }
 
+/** The byte log of each port, as --record names it: one file, or one per port. */
+QMap<QString, QString> byteLogs(const Invocation &in)
+{
+    return in.isSet("record") ? Output::fileNames(in.text("record"), in.ports())
+                              : QMap<QString, QString>();
+}
+
+// The test command's byte log of a port while the run is under way; it is renamed beside the
+// run's record once the record's name is known.
+QString testByteLog(const QString &dir, const QString &port)
+{
+    return QDir(dir).filePath(QStringLiteral(".%1.tvxr.part").arg(Output::portTag(port)));
+}
+
 Jobs queryJobs(const Invocation &in, Output *output, const QList<QueryJob::Query> &queries,
     const QString &baudText = {})
 {
     Jobs jobs;
-    for (const QString &port : in.ports())
-        jobs.push_back(std::make_unique<QueryJob>(port, in.settings(), output, queries, baudText));
+    const QMap<QString, QString> logs = byteLogs(in);
+    for (const QString &port : in.ports()) {
+        auto job = std::make_unique<QueryJob>(port, in.settings(), output, queries, baudText);
+        job->recordBytes(logs.value(port));
+        jobs.push_back(std::move(job));
+    }
     return jobs;
 }
 
@@ -131,10 +151,28 @@ Jobs measure(const Invocation &in, Output *output)
 {
     const int count = in.isSet("seconds") ? 0 : int(in.integer("count"));
     const double seconds = in.isSet("seconds") ? in.number("seconds") : 0;
+    MeasureExtras extras;
+    extras.analyze = in.isSet("analyze");
+    extras.temperatureEveryS = in.isSet("temperature-every") ? in.number("temperature-every") : 0;
+    extras.analysis.warmupBandMm = in.number("warmup-band");
+    const QMap<QString, QString> logs = byteLogs(in);
     Jobs jobs;
-    for (const QString &port : in.ports())
-        jobs.push_back(std::make_unique<MeasureJob>(
-            port, in.settings(), output, count, seconds, in.isSet("speed")));
+    for (const QString &port : in.ports()) {
+        auto job = std::make_unique<MeasureJob>(
+            port, in.settings(), output, count, seconds, in.isSet("speed"), extras);
+        job->recordBytes(logs.value(port));
+        jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+Jobs analyze(const Invocation &in, Output *output)
+{
+    core::analysis::Options options;
+    options.warmupBandMm = in.number("warmup-band");
+    Jobs jobs;
+    jobs.push_back(
+        std::make_unique<AnalyzeJob>(in.operands().value(0), in.settings(), output, options));
     return jobs;
 }
 
@@ -192,6 +230,8 @@ Jobs test(const Invocation &in, Output *output)
     Jobs jobs;
     for (const QString &port : in.ports()) {
         options.port = port;
+        if (in.isSet("record"))
+            options.byteLog = testByteLog(in.text("record"), port);
         jobs.push_back(std::make_unique<TestJob>(plan, options, output));
     }
     return jobs;
@@ -207,6 +247,7 @@ const Entry kCommands[] = {
     { "ports", ports },
     { "info", info },
     { "measure", measure },
+    { "analyze", analyze },
     { "set", set },
     { "send", send },
     { "scan", scanPorts },
@@ -225,7 +266,8 @@ void checkOperands(const Invocation &in)
         expectOperands(in, 1);
         // The plan is read before anything else: its mistakes come first, with line and column.
         const core::plan::Plan plan = readPlan(in);
-        const core::CheckMode mode = in.isSet("check") ? in.settings().checkMode : plan.link.checkMode;
+        const core::CheckMode mode
+            = in.isSet("check") ? in.settings().checkMode : plan.link.checkMode;
         const auto range = core::protocol::addressRange(mode);
         if (in.isSet("address") && !range.contains(int(in.integer("address"))))
             throw UsageError { QStringLiteral("--address wants a whole number from %1 to %2 with "
@@ -236,6 +278,8 @@ void checkOperands(const Invocation &in)
         if (in.isSet("record") && !QFileInfo(in.text("record")).isDir())
             throw UsageError { QStringLiteral("--record wants a folder that exists, not \"%1\"")
                                    .arg(in.text("record")) };
+    } else if (name == QLatin1String("analyze")) {
+        expectOperands(in, 1);
     } else if (name == QLatin1String("send")) {
         const QString text = in.operands().join(QLatin1Char(' '));
         if (!core::frames::isStrictHexText(text))
@@ -249,6 +293,11 @@ void checkOperands(const Invocation &in)
         throw UsageError { QStringLiteral("measure takes --count or --seconds, not both") };
     if (in.isSet("force") && in.isSet("append"))
         throw UsageError { QStringLiteral("--force and --append do not go together") };
+    if (name != QLatin1String("test")) {
+        for (const QString &log : byteLogs(in))
+            if (QFileInfo::exists(log) && !in.isSet("force"))
+                throw UsageError { QStringLiteral("%1 exists; --force overwrites it").arg(log) };
+    }
     if (name == QLatin1String("scan")) {
         if (core::scan::order(scanPlan(in)).isEmpty())
             throw UsageError { QStringLiteral("--addresses leaves no address to try") };
@@ -262,17 +311,28 @@ int concludeTests(const Invocation &in, const Jobs &jobs)
         records << static_cast<const TestJob *>(job.get())->record();
     int status = core::plan::exitStatus(records);
     const auto failed = [&status](const QString &what, const QString &error) {
-        std::fprintf(stderr, "tovandrix-cli: %s not stored: %s\n", qPrintable(what),
-            qPrintable(error));
+        std::fprintf(
+            stderr, "tovandrix-cli: %s not stored: %s\n", qPrintable(what), qPrintable(error));
         // A unit that could not be tested says more than a record that could not be kept.
         if (status != 3)
             status = 4;
     };
     QString error;
     if (in.isSet("record")) {
-        for (const core::plan::RunRecord &run : records)
-            if (exporting::plan::writeRecordFile(in.text("record"), run, &error).isEmpty())
+        for (const auto &job : jobs) {
+            const auto *test = static_cast<const TestJob *>(job.get());
+            const core::plan::RunRecord &run = test->record();
+            const QString path = exporting::plan::writeRecordFile(in.text("record"), run, &error);
+            if (path.isEmpty())
                 failed(QStringLiteral("the record of %1").arg(run.port), error);
+            // The byte log takes the record's name; a port that never opened has none.
+            const QString log = testByteLog(in.text("record"), run.port);
+            const QString named = path.chopped(5) + QStringLiteral(".tvxr");
+            if (!test->byteLogError().isEmpty())
+                failed(QStringLiteral("the byte log of %1").arg(run.port), test->byteLogError());
+            else if (!path.isEmpty() && QFile::exists(log) && !QFile::rename(log, named))
+                failed(QStringLiteral("the byte log of %1").arg(run.port), named);
+        }
     }
     if (in.isSet("junit") && !exporting::plan::writeJunitFile(in.text("junit"), records, &error))
         failed(QStringLiteral("the JUnit report"), error);

@@ -57,7 +57,8 @@ int run(QCoreApplication &app)
             throw cmdline::UsageError { problem };
     }
 
-    cli::Output out(formatOf(in), in.ports(), in.settings().language);
+    cli::Output out(
+        formatOf(in), in.ports(), in.settings().language, in.name() != QLatin1String("analyze"));
     QString error;
     if (!output.isEmpty() && !out.openFile(output, existingFiles(in), &error)) {
         std::fprintf(stderr, "%s: %s\n", kName, qPrintable(error));
