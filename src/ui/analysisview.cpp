@@ -57,10 +57,10 @@ void fill(QTableWidget *table, Rows rows, bool header)
             table->setItem(r, c, item);
         }
     }
-    if (header)
-        table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    else
-        table->resizeColumnsToContents();
+    // Each column as wide as its texts, the last one taking the rest.
+    for (int c = 0; c < columns; ++c)
+        table->horizontalHeader()->setSectionResizeMode(
+            c, c + 1 < columns ? QHeaderView::ResizeToContents : QHeaderView::Stretch);
 }
 
 QTableWidget *newTable(const char *objectName)
@@ -70,7 +70,6 @@ QTableWidget *newTable(const char *objectName)
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->verticalHeader()->setVisible(false);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
-    table->horizontalHeader()->setStretchLastSection(true);
     table->setAlternatingRowColors(true);
     return table;
 }
