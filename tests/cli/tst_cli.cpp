@@ -376,7 +376,7 @@ void TestCli::measureFormats()
         return;
     }
     if (suffix == QLatin1String("xlsx"))
-        QCOMPARE(sheets, QStringList({ "Sheet1", "Statistics" }));
+        QCOMPARE(sheets, QStringList({ "Sheet1", "Statistics", "Analysis" }));
     // The window's files keep the window's format: its header, then time of day, mode, distance,
     // signal, measuring time.
     QCOMPARE(table.takeFirst(),
