@@ -45,13 +45,17 @@ QList<core::Record> moduleRun(qsizetype count)
     settings.noiseMm = 5;
     settings.seed = 20261207;
     sim::VirtualModule module(settings);
-    const auto start = core::commands::build(core::commands::Command::ContinuousStart, core::CheckMode::Sum8, {}).text;
+    const auto start
+        = core::commands::build(core::commands::Command::ContinuousStart, core::CheckMode::Sum8, {})
+              .text;
     module.feed(core::frames::fromHexText(start.value_or(QString())), 0);
     QList<core::Record> records;
     records.reserve(count);
     for (qsizetype i = 0; i < count; ++i) {
-        const core::replies::Reply reply = core::replies::decodeAa(module.takeContinuousReply(), {});
-        records.append(core::recordOf(reply, qint32(i * kReplyUs / 1000), 0, core::Language::English));
+        const core::replies::Reply reply
+            = core::replies::decodeAa(module.takeContinuousReply(), {});
+        records.append(
+            core::recordOf(reply, qint32(i * kReplyUs / 1000), 0, core::Language::English));
     }
     return records;
 }

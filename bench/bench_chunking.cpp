@@ -1,5 +1,6 @@
 // Continuous measurement through a USB adapter that delivers bytes in 16 ms chunks.
-#include "benchrig.h"
+#include "rig/benchrig.h"
+#include "ui_widget.h"
 
 #include <QApplication>
 

@@ -3,6 +3,7 @@
 // Usage: bench_export [records]   (default 1,000,000)
 #include "export/exporting.h"
 #include "export/save_file.h"
+#include "testsupport.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -56,20 +57,6 @@ QList<QList<QString>> records(int count)
     return rows;
 }
 
-QString pythonWithOpenpyxl()
-{
-    // A pyenv shim may shadow the Debian interpreter that has openpyxl.
-    for (const QString &candidate :
-        { QStringLiteral("python3"), QStringLiteral("/usr/bin/python3") }) {
-        QProcess probe;
-        probe.start(candidate, { QStringLiteral("-c"), QStringLiteral("import openpyxl") });
-        if (probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit
-            && probe.exitCode() == 0)
-            return candidate;
-    }
-    return {};
-}
-
 // Other programs share the cores, so wall time alone overstates the cost; CPU time of this
 // process (one thread does all the writing) shows what an idle core would take.
 double cpuSeconds()
@@ -116,7 +103,7 @@ int main(int argc, char **argv)
     std::printf("workbook: %7.3f s wall  %7.3f s cpu  %6.1f MB  %s\n", bookSeconds, bookCpu,
         megabytes(bookPath), outcome == save_file::kSaveDone ? "ok" : "FAILED");
 
-    const QString python = pythonWithOpenpyxl();
+    const QString python = testsupport::pythonWithOpenpyxl();
     if (python.isEmpty()) {
         std::printf("openpyxl: skipped, no python3 with openpyxl\n");
         return 0;

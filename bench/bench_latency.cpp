@@ -1,5 +1,6 @@
 // Latency of a single measurement: last byte of the reply out of the module to the record added.
-#include "benchrig.h"
+#include "rig/benchrig.h"
+#include "ui_widget.h"
 
 #include <QApplication>
 #include <QSerialPort>

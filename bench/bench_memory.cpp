@@ -1,5 +1,10 @@
 // Memory per reply in a long wire-speed run, split between log, result table and chart.
-#include "benchrig.h"
+#include "rig/benchrig.h"
+#include "ui_widget.h"
+
+#include "core/chartpoints.h"
+
+#include <malloc.h>
 
 #include <QApplication>
 
@@ -30,10 +35,7 @@ int main(int argc, char **argv)
     benchrig::useOffscreen();
     QApplication app(argc, argv);
     benchrig::Args args(argc, argv);
-    benchrig::ContinuousConfig cfg;
-    cfg.seconds = args.number(QStringLiteral("seconds"), 120);
-    cfg.baud = int(args.number(QStringLiteral("baud"), 115200));
-    cfg.reportEveryS = args.number(QStringLiteral("report-every"), 30);
+    const benchrig::ContinuousConfig cfg = benchrig::continuousConfig(args, 120, 30);
     const double hours = args.number(QStringLiteral("hours"), 24);
     const double rate = args.number(QStringLiteral("rate"), 50);
     if (!args.check(kUsage))

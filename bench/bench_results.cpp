@@ -26,7 +26,10 @@ const char kUsage[]
   measurements, into SQLite one at a time as a station does (WAL, synchronous=FULL), and uploads
   them to PostgreSQL. Each run waits for the disk to confirm its write, so the figure is bound by
   the disk's flush time, which is timed first on its own; --folder /dev/shm (no flush) shows
-  the program's own cost. The SQLite files are made in DIR (default: a temporary folder). Then fills a database with --history-runs runs (default 1000000, 4 a unit)
+  the program's own cost. Then stores as many again one, 4 and 32 to a transaction in turns,
+  as a station whose units finish together does (one flush for all). The SQLite files are made in DIR
+  (default: a temporary folder). Then fills a database with --history-runs runs (default
+  1000000, 4 a unit)
   and --measurements measurements (default 1000000, 30 a run) and times the history of 100 units
   and the report, with and without a filter, in SQLite and PostgreSQL.
 )";
@@ -196,8 +199,12 @@ int run(const QStringList &args)
     }
     QSqlDatabase::removeDatabase("floor");
     QList<RunRecord> made;
-    for (int i = 0; i < count; ++i)
-        made.append(stationRun(i));
+    auto makeRuns = [&made, count] {
+        made.clear();
+        for (int i = 0; i < count; ++i)
+            made.append(stationRun(i));
+    };
+    makeRuns();
     QElapsedTimer clock;
     clock.start();
     for (const RunRecord &run : made)
@@ -214,6 +221,25 @@ int run(const QStringList &args)
         die(sync.error);
     std::printf("station: %d runs uploaded to PostgreSQL: %.0f runs/s\n", sync.uploaded,
         sync.uploaded / seconds);
+    // Units a station finished together are stored in one transaction: one flush for all. The
+    // sizes take turns, a fifth of the runs at a time, so the disk's changing flush time (a
+    // shared disk) and the file's growth weigh on each alike.
+    const int sizes[] = { 1, 4, 32 };
+    double spent[3] = {};
+    for (int turn = 0; turn < 5; ++turn)
+        for (int k = 0; k < 3; ++k) {
+            makeRuns();
+            made = made.mid(0, count / 5);
+            clock.start();
+            for (qsizetype i = 0; i < made.size(); i += sizes[k])
+                if (station->save(made.mid(i, sizes[k])).contains(store::Saved::Failed))
+                    die(station->errorString());
+            spent[k] += clock.nsecsElapsed() / 1e9;
+        }
+    for (int k = 0; k < 3; ++k)
+        std::printf("station: %lld runs stored %d to a transaction, in turns with the other sizes: "
+                    "%.0f runs/s (%.3f ms a run)\n",
+            count / 5 * 5, sizes[k], count / 5 * 5 / spent[k], 1000 * spent[k] / (count / 5 * 5));
     station.reset();
     server.reset();
 

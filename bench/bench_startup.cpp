@@ -1,5 +1,6 @@
 // Start-up time: the program started as a process until its window is shown.
-#include "benchrig.h"
+#include "rig/benchrig.h"
+#include "ui_widget.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,5 +1,6 @@
 // Continuous measurement at the wire limit: every reply recorded, CPU per reply, window response.
-#include "benchrig.h"
+#include "rig/benchrig.h"
+#include "ui_widget.h"
 
 #include <QApplication>
 
@@ -17,11 +18,8 @@ int main(int argc, char **argv)
     benchrig::useOffscreen();
     QApplication app(argc, argv);
     benchrig::Args args(argc, argv);
-    benchrig::ContinuousConfig cfg;
-    cfg.seconds = args.number(QStringLiteral("seconds"), 60);
-    cfg.baud = int(args.number(QStringLiteral("baud"), 115200));
+    benchrig::ContinuousConfig cfg = benchrig::continuousConfig(args, 60, 0);
     cfg.chunkMs = int(args.number(QStringLiteral("chunk-ms"), 0));
-    cfg.reportEveryS = args.number(QStringLiteral("report-every"), 0);
     cfg.showChart = !args.flag(QStringLiteral("no-chart"));
     cfg.chinese = args.flag(QStringLiteral("chinese"));
     benchrig::g_printDebug = args.flag(QStringLiteral("debug-log"));

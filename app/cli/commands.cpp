@@ -5,6 +5,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/scanjob.h"
+#include "cli/storejob.h"
 #include "cli/testjob.h"
 
 #include "core/plan/verdict.h"
@@ -155,6 +156,7 @@ Jobs measure(const Invocation &in, Output *output)
     extras.analyze = in.isSet("analyze");
     extras.temperatureEveryS = in.isSet("temperature-every") ? in.number("temperature-every") : 0;
     extras.analysis.warmupBandMm = in.number("warmup-band");
+    extras.keepRun = in.isSet("db");
     const QMap<QString, QString> logs = byteLogs(in);
     Jobs jobs;
     for (const QString &port : in.ports()) {
@@ -237,6 +239,13 @@ Jobs test(const Invocation &in, Output *output)
     return jobs;
 }
 
+Jobs storeCommand(const Invocation &in, Output *output)
+{
+    Jobs jobs;
+    jobs.push_back(std::make_unique<StoreJob>(in, output));
+    return jobs;
+}
+
 struct Entry
 {
     const char *name;
@@ -252,6 +261,10 @@ const Entry kCommands[] = {
     { "send", send },
     { "scan", scanPorts },
     { "test", test },
+    { "history", storeCommand },
+    { "report", storeCommand },
+    { "import", storeCommand },
+    { "sync", storeCommand },
 };
 
 } // namespace
@@ -278,7 +291,8 @@ void checkOperands(const Invocation &in)
         if (in.isSet("record") && !QFileInfo(in.text("record")).isDir())
             throw UsageError { QStringLiteral("--record wants a folder that exists, not \"%1\"")
                                    .arg(in.text("record")) };
-    } else if (name == QLatin1String("analyze")) {
+    } else if (name == QLatin1String("analyze") || name == QLatin1String("history")
+        || name == QLatin1String("import")) {
         expectOperands(in, 1);
     } else if (name == QLatin1String("send")) {
         const QString text = in.operands().join(QLatin1Char(' '));
@@ -289,6 +303,8 @@ void checkOperands(const Invocation &in)
     } else {
         expectOperands(in, 0);
     }
+    if (cmdline::find(optionTable(), QStringLiteral("db"), name))
+        checkStoreOptions(in);
     if (name == QLatin1String("measure") && in.isSet("count") && in.isSet("seconds"))
         throw UsageError { QStringLiteral("measure takes --count or --seconds, not both") };
     if (in.isSet("force") && in.isSet("append"))
@@ -336,7 +352,20 @@ int concludeTests(const Invocation &in, const Jobs &jobs)
     }
     if (in.isSet("junit") && !exporting::plan::writeJunitFile(in.text("junit"), records, &error))
         failed(QStringLiteral("the JUnit report"), error);
+    // The units a station finished together are stored together: one flush to the disk.
+    if (!storeRuns(in, records) && status != 3)
+        status = 4;
     return status;
+}
+
+int concludeMeasure(const Invocation &in, const Jobs &jobs, int status)
+{
+    if (!in.isSet("db"))
+        return status;
+    QList<core::plan::RunRecord> runs;
+    for (const auto &job : jobs)
+        runs << static_cast<const MeasureJob *>(job.get())->run();
+    return storeRuns(in, runs) ? status : qMax(status, int(kExitFailed));
 }
 
 Jobs makeJobs(const Invocation &in, Output *output)

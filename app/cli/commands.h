@@ -33,8 +33,14 @@ struct PlanError
 /**
  * @brief After the test command's runs: their record files and JUnit report as asked, and the
  * exit status (0 all passed, 1 a unit failed, 3 a unit could not be tested, 4 a record that could
- * not be stored).
+ * not be stored). Every run goes to the results store.
  */
 int concludeTests(const Invocation &in, const Jobs &jobs);
+
+/**
+ * @brief After a measure command's runs: with --db, each port's run stored as a run without a
+ * plan. The exit status @p status, or 1 when they could not be stored.
+ */
+int concludeMeasure(const Invocation &in, const Jobs &jobs, int status);
 
 } // namespace cli

@@ -233,6 +233,7 @@ MeasureJob::MeasureJob(const QString &port, const Settings &settings, Output *ou
     , m_setSpeed(setSpeed)
     , m_extras(extras)
     , m_keepRecords(extras.analyze || output->hasWorkbook())
+    , m_keepRun(extras.keepRun)
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
@@ -253,9 +254,18 @@ bool MeasureJob::continuous() const
     return m_count == 0 && m_settings.checkMode == core::CheckMode::Sum8;
 }
 
+core::plan::RunRecord MeasureJob::run() const
+{
+    // A port that never opened leaves a run of no records, timed now.
+    const QDateTime now = QDateTime::currentDateTime();
+    return core::plan::measuringRun(m_port, m_startTime.isValid() ? m_startTime : now,
+        m_endTime.isValid() ? m_endTime : now, m_samples, m_stats.summary().all);
+}
+
 void MeasureJob::begin()
 {
     m_started.start();
+    m_startTime = QDateTime::currentDateTime();
     if (m_setSpeed && m_settings.checkMode == core::CheckMode::Crc) {
         m_phase = Phase::Speed;
         ask(frameOf(core::commands::Command::MeasureMode, m_settings.inputs()));
@@ -327,6 +337,7 @@ void MeasureJob::sendStop(bool toReadTemperature)
 void MeasureJob::end(int exitCode)
 {
     m_phase = Phase::Done;
+    m_endTime = QDateTime::currentDateTime();
     m_deadline.stop();
     m_temperatureTimer.stop();
     QString text = QStringLiteral("%1 record%2").arg(m_records).arg(m_records == 1 ? "" : "s");
@@ -397,6 +408,8 @@ void MeasureJob::record(const core::replies::Reply &decoded, const QByteArray &b
         m_stats.addError(m_started.elapsed());
     else
         m_stats.add(record.value, m_started.elapsed());
+    if (m_keepRun && !record.isError())
+        m_samples.append(record.value);
     ++m_records;
 }
 

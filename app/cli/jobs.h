@@ -3,11 +3,13 @@
 
 #include "core/analysis/analysis.h"
 #include "core/commands.h"
+#include "core/plan/runrecord.h"
 #include "core/protocol.h"
 #include "core/replies.h"
 #include "core/runstats.h"
 #include "io/link.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
@@ -139,6 +141,7 @@ struct MeasureExtras
     bool analyze = false; ///< the run's figures after it
     double temperatureEveryS = 0; ///< temperature reads this far apart; 0: none
     core::analysis::Options analysis;
+    bool keepRun = false; ///< the distances kept for run(), for the results store
 };
 
 /**
@@ -150,10 +153,15 @@ class MeasureJob : public LinkJob
 {
     Q_OBJECT
 public:
-    /** @p count single measurements, or for @p seconds (0: until stopped) when count is 0. */
+    /**
+     * @p count single measurements, or for @p seconds (0: until stopped) when count is 0;
+     * @p extras.keepRun keeps the distances for run().
+     */
     MeasureJob(const QString &port, const Settings &settings, Output *output, int count,
         double seconds, bool setSpeed, const MeasureExtras &extras = {});
     void stop(const QString &why) override;
+    /** @brief The run as a record without a plan, for the results store (with keepRun). */
+    core::plan::RunRecord run() const;
 
 protected:
     void begin() override;
@@ -207,6 +215,10 @@ private:
     bool m_keepRecords = false; ///< for the figures: asked for, or a workbook's Analysis sheet
     QList<core::Record> m_kept; ///< the records, when kept
     QList<core::analysis::Temperature> m_temperatures;
+    const bool m_keepRun;
+    QList<qint32> m_samples; ///< the distances, kept only for run()
+    QDateTime m_startTime;
+    QDateTime m_endTime;
 };
 
 } // namespace cli

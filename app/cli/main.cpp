@@ -31,7 +31,11 @@ cli::Output::Existing existingFiles(const cli::Invocation &in)
 
 cli::Format formatOf(const cli::Invocation &in)
 {
-    const QString f = in.text("format");
+    // A port's records and runs, a file's figures; history and report lay out the store's
+    // formats themselves.
+    const bool figures = in.name() == QLatin1String("analyze");
+    const QString f
+        = in.command() && (in.command()->needsPort || figures) ? in.text("format") : QString();
     return f == QLatin1String("csv")  ? cli::Format::Csv
         : f == QLatin1String("jsonl") ? cli::Format::Jsonl
                                       : cli::Format::Text;
@@ -91,6 +95,8 @@ int run(QCoreApplication &app)
         status = qMax(status, job->exitCode());
     if (in.name() == QLatin1String("test"))
         status = cli::concludeTests(in, jobs);
+    if (in.name() == QLatin1String("measure"))
+        status = cli::concludeMeasure(in, jobs, status);
     if (!out.close(&error)) {
         std::fprintf(stderr, "%s: %s\n", kName, qPrintable(error));
         status = qMax(status, int(cli::kExitFailed));
@@ -104,6 +110,10 @@ int main(int argc, char *argv[])
 {
     // First, so every thread started afterwards inherits it.
     io::preferPromptWakeUps();
+    // Qt's own event loop: the GLib one it uses by default costs more on every wake-up, and a
+    // command-line program has no GLib sources to serve.
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QLatin1String(kName));
     QCoreApplication::setApplicationVersion(QStringLiteral(TOVANDRIX_VERSION));

@@ -4,6 +4,8 @@
 #include "core/protocol.h"
 #include "core/scan.h"
 
+#include <QDate>
+
 namespace cli {
 
 namespace {
@@ -45,6 +47,12 @@ Check address()
         } };
 }
 
+Check date()
+{
+    return { QStringLiteral("a date such as 2026-12-07"),
+        [](const QString &v) { return QDate::fromString(v.trimmed(), Qt::ISODate).isValid(); } };
+}
+
 QString addressWants(core::CheckMode mode)
 {
     const auto range = core::protocol::addressRange(mode);
@@ -82,6 +90,20 @@ const QList<CommandInfo> &commandTable()
             "runs a test plan (a TOML file) on the unit at each --port, all at once: "
             "PORT<TAB>SERIAL<TAB>VERDICT<TAB>SECONDS per unit; exit status 0 every unit passed, "
             "1 a unit failed, 3 a unit could not be tested, 4 a record could not be stored" },
+        { "history", "SERIAL [--format text|csv|jsonl]",
+            "every run of one unit in the results store, newest first", false },
+        { "report",
+            "[--since DATE] [--until DATE] [--plan NAME] [--station ID] [--lot ID] "
+            "[--format text|csv|jsonl]",
+            "runs, units, first-pass and final yield, failures by step, and each measurement's "
+            "n, mean, sigma, min, max, Cp and Cpk against its limits",
+            false },
+        { "import", "DIR",
+            "stores the run records (--record JSON files) of folder DIR; a run stored before is "
+            "left as it is",
+            false },
+        { "sync", "", "uploads the runs of this station that wait for the server --db names",
+            false },
     };
     return table;
 }
@@ -96,6 +118,8 @@ const QList<Option> &optionTable()
     const QStringList scan { "scan" };
     const QStringList test { "test" };
     const QMap<QString, QString> fromPlan { { "test", "the plan's" } };
+    const QStringList stored { "test", "measure", "history", "report", "import", "sync" };
+    const QStringList report { "report" };
     static const QList<Option> table {
         { "port", "PATH", "Serial port; repeat it for several modules at once.",
             cmdline::nonEmpty("a path such as /dev/ttyUSB0"), portCommands, {}, {}, {}, true },
@@ -116,7 +140,8 @@ const QList<Option> &optionTable()
         { "speed", "SPEED", "Measurement speed (with --check crc the speed frame is sent first).",
             cmdline::oneOf({ "auto", "slow", "fast" }), measure, "auto" },
         { "format", "FORMAT", "Standard output's format (of the records and the figures).",
-            cmdline::oneOf({ "text", "csv", "jsonl" }), both(measure, analyze), "text" },
+            cmdline::oneOf({ "text", "csv", "jsonl" }),
+            both(both(measure, analyze), { "history", "report" }), "text" },
         { "analyze", "",
             "After the run, the figures of its records, as the analyze command gives them: on "
             "standard output with --format jsonl, else on standard error.",
@@ -149,6 +174,20 @@ const QList<Option> &optionTable()
             cmdline::nonEmpty("a folder"), test },
         { "junit", "FILE", "Write a JUnit XML report of the runs to FILE.",
             cmdline::nonEmpty("a file name"), test },
+        { "db", "WHERE",
+            "The results store: a SQLite file, PATH or sqlite:PATH, or a line's PostgreSQL "
+            "server, postgresql://USER@HOST[:PORT]/DB[?sslmode=MODE], to which the runs go after "
+            "the station's own file. Never a password: PGPASSWORD, ~/.pgpass or "
+            "--db-password-file.",
+            cmdline::nonEmpty("a file or a postgresql:// address"), stored,
+            "$XDG_DATA_HOME/tovandrix/results.sqlite", { { "measure", "none: nothing stored" } } },
+        { "db-password-file", "FILE", "The server's password: the first line of FILE.",
+            cmdline::nonEmpty("a file name"), stored },
+        { "since", "DATE", "Runs that started on DATE (local time) or later.", date(), report },
+        { "until", "DATE", "Runs that started on DATE (local time) or earlier.", date(), report },
+        { "plan", "NAME", "Runs of the plan NAME.", cmdline::nonEmpty("a name"), report },
+        { "station", "ID", "Runs of station ID.", cmdline::nonEmpty("a name"), report },
+        { "lot", "ID", "Runs of lot ID.", cmdline::nonEmpty("a name"), report },
         { "output", "FILE",
             "Also write the records to FILE: .csv, .jsonl, .txt (the window's text file) or .xlsx "
             "(the window's workbook).",

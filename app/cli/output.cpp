@@ -6,6 +6,7 @@
 #include "export/exporting.h"
 #include "export/save_file.h"
 
+#include <QAbstractEventDispatcher>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -49,6 +50,11 @@ Output::Output(Format format, const QStringList &ports, core::Language language,
         write(core::records::csvHeader());
     m_flushTimer.setInterval(kFlushMs);
     connect(&m_flushTimer, &QTimer::timeout, this, [this] { flushFiles(); });
+    // A reader at the other end of a pipe sees each line as it arrives, yet the replies of one
+    // pass of the event loop go out in one write: when the loop has nothing more to do. (A timer
+    // of no time would wake the loop once more for every reply.)
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+        &Output::flushOut);
 }
 
 Output::~Output()
@@ -344,17 +350,10 @@ void Output::write(const QString &text)
     if (m_closed)
         return;
     m_pending += text.toUtf8();
-    // A reader at the other end of a pipe sees each line as it arrives, yet the replies of one
-    // pass of the event loop go out in one write.
-    if (!m_flushQueued) {
-        m_flushQueued = true;
-        QTimer::singleShot(0, this, [this] { flushOut(); });
-    }
 }
 
 void Output::flushOut()
 {
-    m_flushQueued = false;
     if (m_closed || m_pending.isEmpty())
         return;
     const size_t written = std::fwrite(m_pending.constData(), 1, size_t(m_pending.size()), stdout);

@@ -56,6 +56,8 @@ public:
     void onClosed(std::function<void()> handler) { m_onClosed = std::move(handler); }
     bool isClosed() const { return m_closed; }
 
+    /** @brief Text laid out already (lines ending in a newline), as it is. */
+    void text(const QString &text) { write(text); }
     /** @brief A result line of a command other than measure. */
     void line(const QString &port, const QString &text);
     /**
@@ -121,7 +123,6 @@ private:
     QMap<QString, QList<QList<QString>>> m_analysis; ///< .xlsx analysis sheet per port
     QTimer m_flushTimer;
     QByteArray m_pending; ///< standard output not yet written
-    bool m_flushQueued = false;
     bool m_closed = false;
     std::function<void()> m_onClosed;
 };

@@ -4,6 +4,8 @@
 #include "cli/options.h"
 #include "cli/output.h"
 
+#include "io/portdiscovery.h"
+
 namespace cli {
 
 ScanJob::ScanJob(const QString &port, const Settings &settings, Output *output,
@@ -33,7 +35,10 @@ ScanJob::ScanJob(const QString &port, const Settings &settings, Output *output,
     connect(&m_scanner, &PortScanner::finished, this,
         [this](int found, bool cancelled, const QString &error) {
             if (!error.isEmpty()) {
-                fail(QStringLiteral("cannot open: ") + error);
+                const QString location = io::ports::systemLocation(m_port);
+                fail(QStringLiteral("cannot open%1: %2")
+                         .arg(location == m_port ? QString() : QStringLiteral(" ") + location,
+                             error));
             } else if (cancelled) {
                 status(QStringLiteral("stopped (%1), %2 found").arg(m_stopReason).arg(found));
                 // A scan for every module that was stopped has not looked everywhere.

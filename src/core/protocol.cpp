@@ -2,6 +2,7 @@
 #include "core/protocol.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace core {
 
@@ -14,30 +15,50 @@ std::optional<CheckMode> checkModeAt(int index)
     return std::nullopt;
 }
 
+namespace {
+// The command line's words for the check modes and the languages.
+constexpr std::pair<CheckMode, const char *> kCheckWords[] = { { CheckMode::Sum8, "none" },
+    { CheckMode::Crc, "crc" } };
+constexpr std::pair<Language, const char *> kLanguageWords[] = { { Language::Chinese, "zh" },
+    { Language::English, "en" } };
+
+template<typename E, size_t N>
+QLatin1String wordOf(E value, const std::pair<E, const char *> (&words)[N])
+{
+    for (const auto &[v, word] : words)
+        if (v == value)
+            return QLatin1String(word);
+    return QLatin1String();
+}
+
+template<typename E, size_t N>
+std::optional<E> valueOf(const QString &word, const std::pair<E, const char *> (&words)[N])
+{
+    for (const auto &[v, w] : words)
+        if (word == QLatin1String(w))
+            return v;
+    return std::nullopt;
+}
+} // namespace
+
 QLatin1String checkModeWord(CheckMode mode)
 {
-    return mode == CheckMode::Sum8 ? QLatin1String("none") : QLatin1String("crc");
+    return wordOf(mode, kCheckWords);
 }
 
 std::optional<CheckMode> checkModeFromWord(const QString &word)
 {
-    for (const CheckMode mode : { CheckMode::Sum8, CheckMode::Crc })
-        if (word == checkModeWord(mode))
-            return mode;
-    return std::nullopt;
+    return valueOf(word, kCheckWords);
 }
 
 QLatin1String languageWord(Language language)
 {
-    return language == Language::Chinese ? QLatin1String("zh") : QLatin1String("en");
+    return wordOf(language, kLanguageWords);
 }
 
 std::optional<Language> languageFromWord(const QString &word)
 {
-    for (const Language language : { Language::Chinese, Language::English })
-        if (word == languageWord(language))
-            return language;
-    return std::nullopt;
+    return valueOf(word, kLanguageWords);
 }
 
 namespace protocol {

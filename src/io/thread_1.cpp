@@ -10,6 +10,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cstring>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
@@ -95,9 +97,13 @@ void Thread_1::slot_send_data_son(QByteArray data)
         crc_hex = core::frames::toPackedHex(frame.right(2));
     }
     // A frame "sent" while the port is closed still goes to the log; only the wire misses it.
-    if (serial && serial->isOpen())
+    if (serial && serial->isOpen()) {
+        // The answer to a request need not be like the replies before it.
+        m_streamed = -1;
+        if (m_readMinimum > 1 && buffer_receive.size() == m_taken)
+            setReadMinimum(1);
         serial->write(frame);
-    else
+    } else
         qCDebug(lcIo) << "port closed, frame not written:" << core::frames::toHexText(frame);
     if (m_recorder && serial && serial->isOpen())
         m_recorder->add(core::replay::Direction::Sent, frame, m_clock.nsecsElapsed() / 1000);
@@ -146,10 +152,14 @@ void Thread_1::awaitRest(bool checking)
     if (checking && !m_restOverdue) {
         const auto *p = reinterpret_cast<const quint8 *>(buffer_receive.constData()) + m_taken;
         const qsizetype have = buffer_receive.size() - m_taken;
-        const int shortest
-            = have > 0 ? core::protocol::shortestLength(p, have, m_splitter.mode()) : 0;
-        if (shortest > have)
-            need = int(qMin<qsizetype>(shortest - have, kMaxReadMinimum));
+        int expected = have > 0 ? core::protocol::shortestLength(p, have, m_splitter.mode()) : 0;
+        // Replies that come unasked (a continuous run) come alike: the next one is as long as the
+        // last, so the system may wait for all of it. Should it be shorter after all, the wait
+        // ends when the rest was due.
+        if (m_streamed > 0 && (have == 0 || (expected > 0 && p[0] == m_lastHead)))
+            expected = qMax(expected, m_lastLength);
+        if (expected > have)
+            need = int(qMin<qsizetype>(expected - have, kMaxReadMinimum));
     }
     need = setReadMinimum(need);
     const qint64 restMs = need > 1
@@ -165,12 +175,18 @@ int Thread_1::setReadMinimum(int bytes)
     // non-blocking, so a read still returns whatever is there.
     if (bytes == m_readMinimum || !serial || !serial->isOpen())
         return m_readMinimum;
+    // The port's settings are read once when it opens and set with one call: the C library's
+    // tcsetattr() reads them back after every change, three system calls a frame for nothing.
     termios t {};
-    if (::tcgetattr(int(serial->handle()), &t) != 0)
-        return m_readMinimum;
+    if (m_lineSettings.size() != sizeof t) {
+        if (::ioctl(int(serial->handle()), TCGETS, &t) != 0)
+            return m_readMinimum;
+        m_lineSettings = QByteArray(reinterpret_cast<const char *>(&t), sizeof t);
+    }
+    std::memcpy(&t, m_lineSettings.constData(), sizeof t);
     t.c_cc[VMIN] = cc_t(bytes);
     t.c_cc[VTIME] = 0;
-    if (::tcsetattr(int(serial->handle()), TCSANOW, &t) == 0)
+    if (::ioctl(int(serial->handle()), TCSETS, &t) == 0)
         m_readMinimum = bytes;
     return m_readMinimum;
 #else
@@ -199,6 +215,7 @@ void Thread_1::slot_change_serialport(int state, QString portname, int botelv)
         }
         qCDebug(lcIo) << "opened" << serial->portName() << "at" << botelv;
         m_readMinimum = 0;
+        m_lineSettings.clear();
         preferLowLatency();
         emit sig_serialport_state_change(true, serial->portName(), QString());
         return;
@@ -346,6 +363,9 @@ void Thread_1::handOver(const QList<QByteArray> &replies)
     const bool textListened
         = isSignalConnected(QMetaMethod::fromSignal(&Thread_1::sig_send_data_son));
     for (const QByteArray &reply : replies) {
+        ++m_streamed;
+        m_lastLength = int(reply.size());
+        m_lastHead = quint8(reply.at(0));
         emit replyReceived(reply);
         if (textListened)
             emit sig_send_data_son(core::frames::toPackedHex(reply));

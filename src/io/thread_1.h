@@ -110,8 +110,14 @@ private:
     qsizetype m_taken = 0;
     /// Bytes a read of the port waits for (VMIN); 0 or 1: any.
     int m_readMinimum = 0;
+    /// The terminal settings of the open port, read once (Linux).
+    QByteArray m_lineSettings;
     /// The rest of a frame was awaited and did not come: this gather waits for no more.
     bool m_restOverdue = false;
+    /// Replies handed up since the last request, less one: above 0 they come unasked.
+    int m_streamed = 0;
+    int m_lastLength = 0; ///< of the last reply handed up
+    quint8 m_lastHead = 0; ///< its first byte
     static constexpr int kMaxReadMinimum = 255;
     /// The byte log being written, or none; it lives in this thread.
     io::Recorder *m_recorder = nullptr;

@@ -44,24 +44,32 @@ SyncResult Station::sync()
     return result;
 }
 
-Recorded Station::record(const core::plan::RunRecord &run)
+QString Station::syncMessage(const SyncResult &result) const
+{
+    const QString server = m_server ? m_server->describe() : QString();
+    return result.error.isEmpty()
+        ? QStringLiteral("%1 run(s) uploaded to %2, %3 there already")
+              .arg(result.uploaded)
+              .arg(server)
+              .arg(result.alreadyThere)
+        : QStringLiteral("%1 run(s) wait for %2: %3").arg(result.pending).arg(server, result.error);
+}
+
+Recorded Station::record(const QList<core::plan::RunRecord> &runs)
 {
     Recorded r;
-    const Saved saved = m_local->save(run);
-    r.stored = saved != Saved::Failed;
-    if (!r.stored) {
-        r.message = QStringLiteral("run %1 NOT stored: %2").arg(run.id, m_local->errorString());
-        return r;
+    r.stored = !m_local->save(runs).contains(Saved::Failed);
+    QStringList lines;
+    for (const core::plan::RunRecord &run : runs)
+        lines.append((run.port.isEmpty() ? QString() : run.port + QStringLiteral(": "))
+            + (r.stored
+                    ? QStringLiteral("run %1 stored in %2").arg(run.id, m_local->location().path)
+                    : QStringLiteral("run %1 NOT stored: %2").arg(run.id, m_local->errorString())));
+    if (r.stored && m_server) {
+        r.upload = sync();
+        lines.append(syncMessage(r.upload));
     }
-    r.message = QStringLiteral("run %1 stored in %2").arg(run.id, m_local->location().path);
-    if (!m_server)
-        return r;
-    r.upload = sync();
-    r.message += r.upload.error.isEmpty()
-        ? QStringLiteral(", uploaded to %1").arg(m_server->describe())
-        : QStringLiteral("; %1 run(s) wait for %2: %3")
-              .arg(r.upload.pending)
-              .arg(m_server->describe(), r.upload.error);
+    r.message = lines.join(QLatin1Char('\n'));
     return r;
 }
 

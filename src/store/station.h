@@ -9,9 +9,9 @@ namespace store {
 /** What became of one run. */
 struct Recorded
 {
-    bool stored = false; ///< in the station's file, safe from a power cut
+    bool stored = false; ///< every run is in the station's file, safe from a power cut
     SyncResult upload; ///< the upload after it (nothing tried without a server)
-    QString message; ///< one line for standard error: where the run went, or why not
+    QString message; ///< lines for standard error: where the runs went, or why not
 };
 
 class Station
@@ -30,10 +30,17 @@ public:
     Store &local() { return *m_local; }
     bool hasServer() const { return m_server.has_value(); }
 
-    /** @brief Stores the run, then uploads everything pending when there is a server. */
-    Recorded record(const core::plan::RunRecord &run);
+    /**
+     * @brief Stores the runs in one transaction, then uploads everything pending when there is a
+     * server. The message has a line per run ("PORT: run ID stored in FILE") and one for the
+     * upload.
+     */
+    Recorded record(const QList<core::plan::RunRecord> &runs);
+    Recorded record(const core::plan::RunRecord &run) { return record(QList { run }); }
     /** @brief Uploads what is pending; an error without a server or when it is down. */
     SyncResult sync();
+    /** @brief "N run(s) uploaded to SERVER, M there already", or how many wait and why. */
+    QString syncMessage(const SyncResult &result) const;
 
 private:
     std::unique_ptr<Store> m_local;

@@ -301,15 +301,36 @@ QString Store::errorString() const
 
 Saved Store::save(const RunRecord &run)
 {
-    if (!d->ready() || !d->begin())
-        return Saved::Failed;
-    auto fail = [this] {
+    return save(QList<RunRecord> { run }).constFirst();
+}
+
+QList<Saved> Store::save(const QList<RunRecord> &runs)
+{
+    QList<Saved> saved;
+    if (!runs.isEmpty() && d->ready() && d->begin()) {
+        for (const RunRecord &run : runs) {
+            const std::optional<Saved> one = d->insert(run);
+            if (!one)
+                break;
+            saved.append(*one);
+        }
+        // One commit, one flush to the disk, however many runs it holds; nothing to commit when
+        // every run was there.
+        const bool whole = saved.size() == runs.size();
+        if (whole && saved.contains(Saved::Stored) && d->commit())
+            return saved;
         d->rollback();
-        return Saved::Failed;
-    };
-    QSqlQuery *q = d->statement(InsertRun);
+        if (whole && !saved.contains(Saved::Stored))
+            return saved;
+    }
+    return QList<Saved>(runs.size(), Saved::Failed);
+}
+
+std::optional<Saved> Store::Private::insert(const RunRecord &run)
+{
+    QSqlQuery *q = statement(InsertRun);
     if (!q)
-        return fail();
+        return std::nullopt;
     for (const QVariant &v : { textOf(run.id), textOf(run.plan.name), textOf(run.plan.version),
              textOf(run.plan.sha256), textOf(run.station), textOf(run.operatorName),
              textOf(run.lot), textOf(run.port), textOf(run.unit.serial), textOf(run.unit.software),
@@ -317,48 +338,47 @@ Saved Store::save(const RunRecord &run)
              msOf(run.endTime), offsetOf(run.endTime), QVariant(outcomeName(run.outcome)) })
         q->addBindValue(v);
     if (!q->exec()) {
-        d->failed(*q, QStringLiteral("storing run ") + run.id);
-        return fail();
+        failed(*q, QStringLiteral("storing run ") + run.id);
+        return std::nullopt;
     }
     if (!q->next()) {
         q->finish();
-        d->rollback();
         return Saved::AlreadyThere;
     }
     const qint64 id = q->value(0).toLongLong();
     q->finish();
-    auto insert = [this](Statement which, const QVariantList &values) {
-        QSqlQuery *q = d->statement(which);
+    auto add = [this](Statement which, const QVariantList &values) {
+        QSqlQuery *q = statement(which);
         if (!q)
             return false;
         for (const QVariant &v : values)
             q->addBindValue(v);
-        return q->exec() || d->failed(*q, QStringLiteral("storing a run"));
+        return q->exec() || failed(*q, QStringLiteral("storing a run"));
     };
     for (int s = 0; s < run.steps.size(); ++s) {
         const Step &step = run.steps[s];
-        if (!insert(InsertStep, { id, s, textOf(step.name), outcomeName(step.outcome) }))
-            return fail();
+        if (!add(InsertStep, { id, s, textOf(step.name), outcomeName(step.outcome) }))
+            return std::nullopt;
         for (int a = 0; a < step.attempts.size(); ++a) {
             const Attempt &at = step.attempts[a];
-            if (!insert(InsertAttempt,
+            if (!add(InsertAttempt,
                     { id, s, a, msOf(at.startTime), offsetOf(at.startTime), msOf(at.endTime),
                         offsetOf(at.endTime), outcomeName(at.outcome), textOf(at.message) })
-                || !insert(InsertSamples, { id, s, a, packSamples(at.samples) }))
-                return fail();
+                || !add(InsertSamples, { id, s, a, packSamples(at.samples) }))
+                return std::nullopt;
             for (int m = 0; m < at.measurements.size(); ++m) {
                 const Measurement &ms = at.measurements[m];
-                if (!insert(InsertMeasurement,
+                if (!add(InsertMeasurement,
                         { id, s, a, m, textOf(step.name), textOf(ms.name), optionalOf(ms.value),
                             ms.text.isNull() ? QVariant(QMetaType::fromType<QString>())
                                              : QVariant(ms.text),
                             textOf(ms.unit), optionalOf(ms.min), optionalOf(ms.max),
                             optionalOf(ms.marginal), outcomeName(ms.outcome) }))
-                    return fail();
+                    return std::nullopt;
             }
         }
     }
-    return d->commit() ? Saved::Stored : fail();
+    return Saved::Stored;
 }
 
 std::optional<RunRecord> Store::load(const QString &uuid)

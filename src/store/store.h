@@ -66,6 +66,12 @@ public:
 
     /** @brief Stores the whole run in one transaction, unless a run of its id is there. */
     Saved save(const core::plan::RunRecord &run);
+    /**
+     * @brief Stores the runs in one transaction, one flush to the disk for all of them (the
+     * units a station finished together); a run of an id already there is left out. Either every
+     * run is kept or, with every entry Failed, none.
+     */
+    QList<Saved> save(const QList<core::plan::RunRecord> &runs);
     /** @brief The run of that id, whole; nothing if there is none (or on failure). */
     std::optional<core::plan::RunRecord> load(const QString &id);
     /** @brief Every run of one unit, newest first, without their steps. */

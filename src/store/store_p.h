@@ -47,6 +47,8 @@ struct Store::Private
     /** @brief Runs @p sql with @p values bound in order. */
     bool run(QSqlQuery &query, const QString &sql, const QVariantList &values = {});
     QSqlQuery *statement(Statement which);
+    /** @brief Writes the run inside the open transaction; nothing when a statement failed. */
+    std::optional<Saved> insert(const core::plan::RunRecord &run);
 };
 
 /** @brief A run's columns (Store::Private::kRunColumns, from the first) as its record, no steps. */

@@ -24,55 +24,14 @@ namespace {
 
 constexpr int kWaitMs = 20000;
 using testsupport::aa;
+using testsupport::Module;
+using testsupport::program;
 using testsupport::rtu;
-
-QString program(const char *name)
-{
-    return testsupport::binaryDir() + QLatin1Char('/') + QLatin1String(name);
-}
 
 QString hexText(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
-
-/** A virtual module told its values; it prints every request it gets. */
-struct Module
-{
-    QProcess process;
-    QString path;
-    QString out;
-
-    explicit Module(const QStringList &options)
-    {
-        process.start(program("tovandrix-sim"),
-            QStringList { "--no-publish", "-v", "--hardware", "0A0B", "--software", "0C0D",
-                "--voltage", "3456", "--temperature", "21.5", "--angle", "3.4", "--distance",
-                "4321", "--signal", "77" }
-                + options);
-        const QRegularExpression pts(QStringLiteral(" on (/dev/pts/\\d+) "));
-        while (!pts.match(out).hasMatch() && process.waitForReadyRead(kWaitMs))
-            out += QString::fromLocal8Bit(process.readAllStandardOutput());
-        path = pts.match(out).captured(1);
-    }
-    ~Module()
-    {
-        if (process.state() != QProcess::NotRunning)
-            received();
-    }
-    /** Every byte the module received, in order, however the reads cut them. */
-    QString received()
-    {
-        ::kill(pid_t(process.processId()), SIGINT);
-        process.waitForFinished(kWaitMs);
-        out += QString::fromLocal8Bit(process.readAllStandardOutput());
-        QStringList bytes;
-        const QRegularExpression request(QStringLiteral("<- ([0-9A-F ]+)\\n"));
-        for (const auto &m : request.globalMatch(out))
-            bytes << m.captured(1);
-        return bytes.join(QLatin1Char(' '));
-    }
-};
 
 struct Run
 {
@@ -211,6 +170,8 @@ void TestCli::initTestCase()
     if (testsupport::pythonWithOpenpyxl().isEmpty())
         QSKIP("python3 with openpyxl missing");
     QVERIFY(m_dir.isValid());
+    // Every run of `test` is kept in the station's default file: here, not in the user's.
+    qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
 }
 
 void TestCli::commands_data()
@@ -472,6 +433,8 @@ void TestCli::usageErrors_data()
     QTest::newRow("force-and-append")
         << port + QStringList { "measure", "--force", "--append", "--output", "a.csv" }
         << "--force";
+    QTest::newRow("password-in-db")
+        << port + QStringList { "measure", "--db", "postgresql://u:pw@h/r" } << "PGPASSWORD";
     QTest::newRow("two-ports-one-file-name")
         << QStringList { "measure", "--port", "/x/a-b", "--port", "/x/a/b", "--output", "c.txt" }
         << "same file";
@@ -763,6 +726,9 @@ void TestCli::testPlans()
         QVERIFY(QFile::exists(dir.filePath(records.first().chopped(5) + ".tvxr")));
     if (signal)
         QVERIFY2(run.err.contains(QLatin1String("aborting")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(o["id"].toString() + " stored in " + qgetenv("XDG_DATA_HOME")
+                 + "/tovandrix/results.sqlite"),
+        qPrintable(run.err));
 }
 
 void TestCli::help_data()

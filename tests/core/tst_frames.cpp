@@ -61,23 +61,28 @@ private slots:
         QTest::addColumn<QByteArray>("head");
         QTest::addColumn<QList<int>>("lengths"); // best first
         QTest::addColumn<int>("implied");
+        QTest::addColumn<int>("shortest"); // the fewest bytes it can still have
         QTest::newRow("aa-measure-echo-6-bytes-count-says-9")
-            << 0 << hex("AA0000200001") << QList<int> { 9, 13 } << 9;
+            << 0 << hex("AA0000200001") << QList<int> { 9, 13 } << 9 << 9;
         QTest::newRow("aa-5-bytes-measurement-register-13")
-            << 0 << hex("AA80002200") << QList<int> { 13, 9 } << 13;
+            << 0 << hex("AA80002200") << QList<int> { 13, 9 } << 13 << 9;
         QTest::newRow("aa-4-bytes-voltage-register-9")
-            << 0 << hex("AA800006") << QList<int> { 9, 13 } << 9;
-        QTest::newRow("aa-count-3-13") << 0 << hex("AA8000060003") << QList<int> { 13, 9 } << 13;
-        QTest::newRow("ee-error-9") << 0 << hex("EE") << QList<int> { 9, 13 } << 9;
-        QTest::newRow("aa-not-a-header") << 0 << hex("55AA") << QList<int>() << 0;
-        QTest::newRow("rtu-read-4-bytes-9") << 1 << hex("010304") << QList<int> { 9 } << 9;
-        QTest::newRow("rtu-read-count-still-to-come") << 1 << hex("0104") << QList<int>() << 256;
-        QTest::newRow("rtu-exception-5") << 1 << hex("0183") << QList<int> { 5 } << 5;
-        QTest::newRow("rtu-write-echo-8") << 1 << hex("0106") << QList<int> { 8 } << 8;
+            << 0 << hex("AA800006") << QList<int> { 9, 13 } << 9 << 9;
+        QTest::newRow("aa-count-3-13")
+            << 0 << hex("AA8000060003") << QList<int> { 13, 9 } << 13 << 13;
+        QTest::newRow("aa-no-count-could-be-5")
+            << 0 << hex("AA8000060203") << QList<int> { 9, 13 } << 9 << 5;
+        QTest::newRow("ee-error-9") << 0 << hex("EE") << QList<int> { 9, 13 } << 9 << 9;
+        QTest::newRow("aa-not-a-header") << 0 << hex("55AA") << QList<int>() << 0 << 0;
+        QTest::newRow("rtu-read-4-bytes-9") << 1 << hex("010304") << QList<int> { 9 } << 9 << 9;
+        QTest::newRow("rtu-read-count-still-to-come")
+            << 1 << hex("0104") << QList<int>() << 256 << 5;
+        QTest::newRow("rtu-exception-5") << 1 << hex("0183") << QList<int> { 5 } << 5 << 5;
+        QTest::newRow("rtu-write-echo-8") << 1 << hex("0106") << QList<int> { 8 } << 8 << 8;
         QTest::newRow("rtu-coils-speed-echo-or-count")
-            << 1 << hex("010101") << QList<int> { 8, 6 } << 8;
-        QTest::newRow("rtu-unknown-function") << 1 << hex("0107") << QList<int>() << 0;
-        QTest::newRow("rtu-address-alone") << 1 << hex("01") << QList<int>() << 256;
+            << 1 << hex("010101") << QList<int> { 8, 6 } << 8 << 6;
+        QTest::newRow("rtu-unknown-function") << 1 << hex("0107") << QList<int>() << 0 << 0;
+        QTest::newRow("rtu-address-alone") << 1 << hex("01") << QList<int>() << 256 << 4;
     }
     void replyLength()
     {
@@ -85,11 +90,13 @@ private slots:
         QFETCH(QByteArray, head);
         QFETCH(QList<int>, lengths);
         QFETCH(int, implied);
+        QFETCH(int, shortest);
         const auto *p = reinterpret_cast<const quint8 *>(head.constData());
         const core::protocol::ReplyLengths r
             = core::protocol::replyLengths(p, head.size(), core::CheckMode(mode));
         QCOMPARE(QList<int>(r.len.begin(), r.len.begin() + r.count), lengths);
         QCOMPARE(core::protocol::impliedLength(p, head.size(), core::CheckMode(mode)), implied);
+        QCOMPARE(core::protocol::shortestLength(p, head.size(), core::CheckMode(mode)), shortest);
     }
 
     void frameCheck_data()

@@ -158,6 +158,7 @@ private slots:
         QTest::newRow("rate-over-midnight")
             << Run { { 1, 0, 86399000 }, { 2, 0, 86399500 }, { 3, 0, 500 } };
         QTest::newRow("same-millisecond-no-rate") << Run { { 1, 0, 7 }, { 2, 0, 7 } };
+        QTest::newRow("one-millisecond-apart-1000-a-second") << Run { { 1, 0, 7 }, { 2, 0, 8 } };
         QTest::newRow("clock-set-back-10h-is-not-midnight")
             << Run { { 1, 0, 23 * 3600000 }, { 2, 0, 13 * 3600000 } };
     }

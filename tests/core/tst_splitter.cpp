@@ -112,6 +112,11 @@ private slots:
         const QByteArray longer = rtu(kRtuVolt + hex("AA07"));
         sRow("rtu-known-length-before-stray-bytes", 1, longer + hex("01"), { kRtuVolt },
             longer.mid(10) + hex("01"), 3, 1);
+        // A frame whose sum byte is a header: the search for the next frame starts after it, not
+        // inside it (here a frame would start at that byte).
+        const QByteArray sumAa = aa("80 00 06 00 01 12 11");
+        sRow("aa-no-frame-from-inside-the-last-one", 0, sumAa + hex("80 00 06 00 01 12 34 CD"),
+            { sumAa }, {}, 8, 1);
         const QByteArray u = aa("80 00 0E 12 34");
         sRow("aa-unusual-length-with-a-header-after-beats-noise", 0, u + hex("AA5201"), { u },
             hex("AA5201"), 0, 0);
@@ -288,6 +293,8 @@ private slots:
         QCOMPARE(splitter.feed(kept, 0), Bytes());
         QCOMPARE(splitter.drain(gathered, 10), replies);
         QCOMPARE(gathered, left);
+        const core::rx::Counters &c = splitter.counters();
+        QCOMPARE(c.accepted + c.split + c.joined, qint64(replies.size())); // each counted once
         QVERIFY(!splitter.hasTail());
     }
 };

@@ -29,6 +29,8 @@ public:
     QString password() const { return m_password; }
     /** @brief A file holding the password, as `--db-password-file` reads it. */
     QString passwordFile() const { return m_dir.filePath(QStringLiteral("password")); }
+    /** @brief The folder of the server's Unix socket, its host name for libpq. */
+    QString host() const { return m_dir.path(); }
     /** @brief A new empty database; its `--db` address ("postgresql://...%2Ftmp%2F.../NAME"). */
     QString newDatabase(const QString &name);
 

@@ -2,6 +2,9 @@
 #include "testsupport.h"
 
 #include <QProcess>
+#include <QRegularExpression>
+
+#include <csignal>
 
 namespace testsupport {
 
@@ -72,6 +75,42 @@ QString sourceDir()
 QString binaryDir()
 {
     return qEnvironmentVariable("TOVANDRIX_BINARY_DIR", QStringLiteral("."));
+}
+
+QString program(const char *name)
+{
+    return binaryDir() + QLatin1Char('/') + QLatin1String(name);
+}
+
+Module::Module(const QStringList &options)
+{
+    process.start(program("tovandrix-sim"),
+        QStringList { "--no-publish", "-v", "--hardware", "0A0B", "--software", "0C0D", "--voltage",
+            "3456", "--temperature", "21.5", "--angle", "3.4", "--distance", "4321", "--signal",
+            "77" }
+            + options);
+    const QRegularExpression pts(QStringLiteral(" on (/dev/pts/\\d+) "));
+    while (!pts.match(out).hasMatch() && process.waitForReadyRead(20000))
+        out += QString::fromLocal8Bit(process.readAllStandardOutput());
+    path = pts.match(out).captured(1);
+}
+
+Module::~Module()
+{
+    if (process.state() != QProcess::NotRunning)
+        received();
+}
+
+QString Module::received()
+{
+    ::kill(pid_t(process.processId()), SIGINT);
+    process.waitForFinished(20000);
+    out += QString::fromLocal8Bit(process.readAllStandardOutput());
+    QStringList bytes;
+    const QRegularExpression request(QStringLiteral("<- ([0-9A-F ]+)\\n"));
+    for (const auto &m : request.globalMatch(out))
+        bytes << m.captured(1);
+    return bytes.join(QLatin1Char(' '));
 }
 
 } // namespace testsupport

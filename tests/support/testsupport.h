@@ -2,7 +2,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 
 namespace testsupport {
 
@@ -33,5 +35,24 @@ QString pythonWithOpenpyxl();
 QString sourceDir();
 /** @brief Folder of the build tree (for the programs the tests start). */
 QString binaryDir();
+
+/** @brief A program of the build tree, such as "tovandrix-cli". */
+QString program(const char *name);
+
+/**
+ * A virtual module (tovandrix-sim) on a pseudo-terminal of its own, told its values (voltage
+ * 3456, distance 4321 mm, ...) and @p options; it prints every request it gets.
+ */
+struct Module
+{
+    QProcess process;
+    QString path; ///< the module's terminal, empty when it did not start
+    QString out;
+
+    explicit Module(const QStringList &options);
+    ~Module();
+    /** @brief Stops the module: every byte it received, in order, however the reads cut them. */
+    QString received();
+};
 
 } // namespace testsupport

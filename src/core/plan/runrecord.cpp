@@ -127,6 +127,30 @@ QString newRunId()
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
+RunRecord measuringRun(const QString &port, const QDateTime &start, const QDateTime &end,
+    const QList<qint32> &samples, const RunStats::Figures &figures)
+{
+    const QString mm = QStringLiteral("mm");
+    auto figure = [](const QString &name, std::optional<double> value, const QString &unit) {
+        return Measurement { name, value, {}, unit, {}, {}, {}, Outcome::None };
+    };
+    const Attempt attempt { start, end, Outcome::None,
+        { figure(QStringLiteral("count"), double(figures.count), {}),
+            figure(QStringLiteral("errors"), double(figures.errors), {}),
+            figure(QStringLiteral("mean"),
+                figures.hasDistance() ? std::optional(figures.mean) : std::nullopt, mm),
+            figure(QStringLiteral("sigma"),
+                figures.hasSpread() ? std::optional(figures.stddev) : std::nullopt, mm) },
+        samples, {} };
+    RunRecord run;
+    run.id = newRunId();
+    run.port = port;
+    run.startTime = start;
+    run.endTime = end;
+    run.steps = { { QStringLiteral("measure"), Outcome::None, { attempt } } };
+    return run;
+}
+
 QString isoTime(const QDateTime &time)
 {
     return time.isValid() ? time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs)

@@ -2,6 +2,8 @@
 // field names follow OpenHTF's test record, the shape test engineers already read.
 #pragma once
 
+#include "core/runstats.h"
+
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
@@ -101,6 +103,15 @@ struct RunRecord
 
 /** @brief A new random run id, as RunRecord::id holds it. */
 QString newRunId();
+
+/**
+ * @brief A measuring run without a plan (an overnight characterization) as a run: outcome NONE,
+ * one step "measure" of one attempt holding the distances as its samples and the run's count,
+ * errors, mean and sigma (mm) as measurements without limits; a figure the records cannot give
+ * yet has no value.
+ */
+RunRecord measuringRun(const QString &port, const QDateTime &start, const QDateTime &end,
+    const QList<qint32> &samples, const RunStats::Figures &figures);
 
 /**
  * @brief ISO 8601 local time with date, milliseconds and UTC offset

@@ -1,103 +1,30 @@
-// Shared rig of the window benchmarks: the real Widget offscreen on a virtual module's pty, probes.
-#pragma once
+// The shared rig of the benchmarks: probes, /proc sampling, the window on a virtual module.
+#include "rig/benchrig.h"
 
-#include "io/thread_1.h"
-#include "sim/simserver.h"
-#include "ui/widget.h"
+#include "testsupport.h"
 #include "ui_widget.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QMap>
-#include <QTimer>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <functional>
 #include <malloc.h>
-#include <memory>
-#include <string>
 #include <time.h>
 #include <unistd.h>
-#include <vector>
 
 namespace benchrig {
 
 /** Before QApplication: the benchmarks run without a display unless told otherwise. */
-inline void useOffscreen()
+void useOffscreen()
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
-/** --name=value or --name value; flags without a value read as "1". */
-class Args
-{
-public:
-    Args(int argc, char **argv)
-    {
-        for (int i = 1; i < argc; ++i) {
-            QString a = QString::fromLocal8Bit(argv[i]);
-            if (!a.startsWith(QLatin1String("--"))) {
-                m_bad << a;
-                continue;
-            }
-            a = a.mid(2);
-            const qsizetype eq = a.indexOf(QLatin1Char('='));
-            if (eq >= 0) {
-                m_values[a.left(eq)] = a.mid(eq + 1);
-            } else if (i + 1 < argc && argv[i + 1][0] != '-') {
-                m_values[a] = QString::fromLocal8Bit(argv[++i]);
-            } else {
-                m_values[a] = QStringLiteral("1");
-            }
-        }
-    }
-    double number(const QString &name, double fallback)
-    {
-        m_known << name;
-        bool ok = false;
-        const double v = m_values.value(name).toDouble(&ok);
-        return ok ? v : fallback;
-    }
-    QString text(const QString &name, const QString &fallback)
-    {
-        m_known << name;
-        return m_values.value(name, fallback);
-    }
-    bool flag(const QString &name)
-    {
-        m_known << name;
-        return m_values.contains(name);
-    }
-    /** @brief Prints the usage and returns false on unknown options or --help. */
-    bool check(const char *usage) const
-    {
-        QStringList unknown = m_bad;
-        for (auto it = m_values.cbegin(); it != m_values.cend(); ++it)
-            if (!m_known.contains(it.key()))
-                unknown << QStringLiteral("--") + it.key();
-        if (unknown.isEmpty() && !m_values.contains(QStringLiteral("help")))
-            return true;
-        if (!unknown.isEmpty() && !m_values.contains(QStringLiteral("help")))
-            std::fprintf(stderr, "unknown: %s\n", qPrintable(unknown.join(QLatin1Char(' '))));
-        std::fprintf(stderr, "%s", usage);
-        return false;
-    }
-
-private:
-    QMap<QString, QString> m_values;
-    QStringList m_known;
-    QStringList m_bad;
-};
-
-inline qint64 monoNs()
+qint64 monoNs()
 {
     timespec t {};
     clock_gettime(CLOCK_MONOTONIC, &t);
@@ -105,7 +32,7 @@ inline qint64 monoNs()
 }
 
 /** @brief The value below which @p fraction of @p values lie (nearest rank); 0 when empty. */
-inline double percentile(std::vector<double> values, double fraction)
+double percentile(std::vector<double> values, double fraction)
 {
     if (values.empty())
         return 0;
@@ -114,13 +41,13 @@ inline double percentile(std::vector<double> values, double fraction)
     return values[std::min(values.size() - 1, rank == 0 ? 0 : rank - 1)];
 }
 
-inline double maxOf(const std::vector<double> &values)
+double maxOf(const std::vector<double> &values)
 {
     return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
 }
 
 /** @brief Resident memory of this process in MiB. */
-inline double rssMiB()
+double rssMiB()
 {
     QFile f(QStringLiteral("/proc/self/statm"));
     if (!f.open(QIODevice::ReadOnly))
@@ -130,12 +57,12 @@ inline double rssMiB()
 }
 
 /** @brief Bytes the allocator has handed out and not got back (exact, unlike RSS). */
-inline double heapBytes()
+double heapBytes()
 {
     return double(mallinfo2().uordblks);
 }
 
-inline QString loadAverage()
+QString loadAverage()
 {
     QFile f(QStringLiteral("/proc/loadavg"));
     if (!f.open(QIODevice::ReadOnly))
@@ -143,29 +70,16 @@ inline QString loadAverage()
     return QString::fromLatin1(f.readAll()).section(QLatin1Char(' '), 0, 2);
 }
 
-/**
- * CPU time of this process by thread, from /proc (nanoseconds on the CPU). The virtual module
- * runs in this process too; its thread is kept apart so the figures are the program's own.
- */
-struct CpuSample
-{
-    double programS = 0; ///< every thread but the virtual module's
-    double moduleS = 0;
-    double guiS = 0; ///< the main thread
-    double workerS = 0; ///< the serial worker's and the export worker's threads
-    double timerS = 0; ///< the periodic timers' threads
-};
-
 /** @brief Thread ids of this process. */
-inline QStringList taskIds()
+QStringList taskIds()
 {
     return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
 }
 
 /** The virtual module's thread: the one that SimServer::start() added (see Rig::open). */
-inline QString g_moduleTid;
+QString g_moduleTid;
 
-inline CpuSample cpuSample()
+CpuSample cpuSample()
 {
     CpuSample s;
     const QString self = QString::number(getpid());
@@ -192,60 +106,18 @@ inline CpuSample cpuSample()
     return s;
 }
 
-inline qint64 threadCpuNs()
+qint64 threadCpuNs()
 {
     timespec t {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-/**
- * Delay of a 10 ms single-shot timer in the GUI thread, re-armed at every shot: how long an
- * operator's click would wait for the window to react. Beside each delay it notes how much of
- * the wait the GUI thread spent running; the rest it waited for a core (other programs).
- */
-class Probe : public QObject
-{
-public:
-    explicit Probe(int periodMs = 10)
-        : m_periodMs(periodMs)
-    {
-        m_timer.setSingleShot(true);
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
-            const double waited = double(monoNs() - m_armedNs) / 1e6;
-            const double ran = double(threadCpuNs() - m_armedCpuNs) / 1e6;
-            m_delaysMs.push_back(waited - m_periodMs);
-            m_busyMs.push_back(std::min(ran, std::max(0.0, waited - m_periodMs)));
-            arm();
-        });
-    }
-    void start() { arm(); }
-    void stop() { m_timer.stop(); }
-    const std::vector<double> &delaysMs() const { return m_delaysMs; }
-    /** @brief Per shot: the part of the delay the GUI thread was running (at most the delay). */
-    const std::vector<double> &busyMs() const { return m_busyMs; }
-
-private:
-    void arm()
-    {
-        m_armedNs = monoNs();
-        m_armedCpuNs = threadCpuNs();
-        m_timer.start(m_periodMs);
-    }
-    QTimer m_timer;
-    int m_periodMs;
-    qint64 m_armedNs = 0;
-    qint64 m_armedCpuNs = 0;
-    std::vector<double> m_delaysMs;
-    std::vector<double> m_busyMs;
-};
-
 /** Debug messages are counted, not printed: 880 lines a second would time the terminal. */
-inline std::atomic<quint64> g_debugMessages { 0 };
-inline bool g_printDebug = false;
+std::atomic<quint64> g_debugMessages { 0 };
+bool g_printDebug = false;
 
-inline void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     ++g_debugMessages;
     if (g_printDebug || type >= QtWarningMsg)
@@ -253,7 +125,7 @@ inline void quietHandler(QtMsgType type, const QMessageLogContext &context, cons
 }
 
 /** @brief Runs the event loop (sleeping while idle, as exec() does) until @p done or timeout. */
-inline void waitUntil(const std::function<bool()> &done, int timeoutMs)
+void waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
     if (done())
         return;
@@ -269,108 +141,24 @@ inline void waitUntil(const std::function<bool()> &done, int timeoutMs)
 }
 
 /** @brief Runs the event loop for @p ms. */
-inline void spin(int ms)
+void spin(int ms)
 {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
-/** The window opened on a virtual module, as an operator would: pick the port, the rate, open. */
-class Rig
-{
-public:
-    Rig() { qInstallMessageHandler(quietHandler); }
-    ~Rig()
-    {
-        // The window first: its destructor stops the worker thread that holds the port.
-        window.reset();
-        server.stop();
-    }
-
-    bool open(const sim::ServerOptions &options, bool showChart)
-    {
-        const QStringList before = taskIds();
-        if (!server.start(options)) {
-            std::fprintf(stderr, "virtual module failed: %s\n", qPrintable(server.errorString()));
-            return false;
-        }
-        for (const QString &tid : taskIds()) {
-            if (!before.contains(tid))
-                g_moduleTid = tid;
-        }
-        window = std::make_unique<Widget>();
-        Widget &w = *window;
-        w.show();
-        if (showChart)
-            w.ui->button_paint_show->click();
-        w.ui->chuankou_Box->addItem(
-            server.slavePath() + QStringLiteral(" Virtual laser module"), server.slavePath());
-        w.ui->chuankou_Box->setCurrentIndex(w.ui->chuankou_Box->count() - 1);
-        w.ui->botelv_Box->setCurrentText(
-            QString::number(core::protocol::baudOfCode(options.module.baudCode)));
-        w.ui->open_button->click();
-        waitUntil([&] { return w.serialport_state_1; }, 5000);
-        if (!w.serialport_state_1) {
-            std::fprintf(stderr, "the window did not open %s\n", qPrintable(server.slavePath()));
-            return false;
-        }
-        return true;
-    }
-
-    /** @brief Splitter counters of the worker, read in its own thread. */
-    core::rx::Counters workerCounters()
-    {
-        core::rx::Counters c;
-        QMetaObject::invokeMethod(
-            window->thread_1_son, [&] { c = window->thread_1_son->counters(); },
-            Qt::BlockingQueuedConnection);
-        return c;
-    }
-
-    sim::SimServer server;
-    std::unique_ptr<Widget> window;
-};
-
-/** One continuous run at wire speed and what it showed. */
-struct ContinuousConfig
-{
-    int baud = 115200;
-    int chunkMs = 0;
-    double seconds = 60;
-    double reportEveryS = 0; ///< progress lines (0: none)
-    bool showChart = true;
-    bool chinese = false; ///< the window starts in English
-};
-
-struct ContinuousResult
-{
-    bool ok = false;
-    double seconds = 0;
-    quint64 sent = 0;
-    quint64 appended = 0;
-    qint64 lost = 0;
-    bool distancesMatch = false;
-    core::rx::Counters splitter;
-    int moduleStalls = 0; ///< gaps over kTailLifeMs between two replies of the simulator
-    double longestGapMs = 0;
-    double programCpuS = 0;
-    double guiCpuS = 0;
-    double workerCpuS = 0;
-    double timerCpuS = 0;
-    double moduleCpuS = 0;
-    std::vector<double> probeMs;
-    std::vector<double> probeBusyMs;
-    double linesPerReply = 0; ///< log lines per reply, seen before the log reached its limit
-    double rssStartMiB = 0;
-    double rssEndMiB = 0;
-    double heapStart = 0;
-    double heapEnd = 0;
-    qsizetype logBlocks = 0;
-};
-
 /** @brief Theoretical replies per second of 13-byte measurement replies at @p baud. */
-inline double wireLimit(int baud)
+ContinuousConfig continuousConfig(Args &args, double seconds, double reportEveryS)
+{
+    ContinuousConfig cfg;
+    cfg.seconds = args.number(QStringLiteral("seconds"), seconds);
+    cfg.baud = int(args.number(QStringLiteral("baud"), 115200));
+    cfg.reportEveryS = args.number(QStringLiteral("report-every"), reportEveryS);
+    return cfg;
+}
+
+double wireLimit(int baud)
 {
     return baud / 10.0 / 13.0;
 }
@@ -380,7 +168,7 @@ inline double wireLimit(int baud)
  * button and waits until every reply that left the module has been dealt with. The window
  * stays open in @p rig for the caller to look at.
  */
-inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
+ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
 {
     ContinuousResult r;
     sim::ServerOptions o;
@@ -512,7 +300,7 @@ inline ContinuousResult runContinuous(const ContinuousConfig &cfg, Rig *rig)
     return r;
 }
 
-inline void printContinuous(const ContinuousConfig &cfg, const ContinuousResult &r)
+void printContinuous(const ContinuousConfig &cfg, const ContinuousResult &r)
 {
     const double n = double(std::max<quint64>(1, r.appended));
     std::printf("run:            %d baud, %s, %.1f s, chart panel %s, log in %s\n", cfg.baud,
@@ -553,6 +341,105 @@ inline void printContinuous(const ContinuousConfig &cfg, const ContinuousResult 
                     "terminal work not being run on a crowded machine (see module stalls)\n",
             (long long)core::rx::kTailLifeMs);
     }
+}
+
+bool Rig::open(const sim::ServerOptions &options, bool showChart)
+{
+    const QStringList before = taskIds();
+    if (!server.start(options)) {
+        std::fprintf(stderr, "virtual module failed: %s\n", qPrintable(server.errorString()));
+        return false;
+    }
+    for (const QString &tid : taskIds()) {
+        if (!before.contains(tid))
+            g_moduleTid = tid;
+    }
+    window = std::make_unique<Widget>();
+    Widget &w = *window;
+    w.show();
+    if (showChart)
+        w.ui->button_paint_show->click();
+    w.ui->chuankou_Box->addItem(
+        server.slavePath() + QStringLiteral(" Virtual laser module"), server.slavePath());
+    w.ui->chuankou_Box->setCurrentIndex(w.ui->chuankou_Box->count() - 1);
+    w.ui->botelv_Box->setCurrentText(
+        QString::number(core::protocol::baudOfCode(options.module.baudCode)));
+    w.ui->open_button->click();
+    waitUntil([&] { return w.serialport_state_1; }, 5000);
+    if (!w.serialport_state_1) {
+        std::fprintf(stderr, "the window did not open %s\n", qPrintable(server.slavePath()));
+        return false;
+    }
+    return true;
+}
+
+core::rx::Counters Rig::workerCounters()
+{
+    core::rx::Counters c;
+    QMetaObject::invokeMethod(
+        window->thread_1_son, [&] { c = window->thread_1_son->counters(); },
+        Qt::BlockingQueuedConnection);
+    return c;
+}
+
+Args::Args(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        QString a = QString::fromLocal8Bit(argv[i]);
+        if (!a.startsWith(QLatin1String("--"))) {
+            m_bad << a;
+            continue;
+        }
+        a = a.mid(2);
+        const qsizetype eq = a.indexOf(QLatin1Char('='));
+        if (eq >= 0) {
+            m_values[a.left(eq)] = a.mid(eq + 1);
+        } else if (i + 1 < argc && argv[i + 1][0] != '-') {
+            m_values[a] = QString::fromLocal8Bit(argv[++i]);
+        } else {
+            m_values[a] = QStringLiteral("1");
+        }
+    }
+}
+
+bool Args::check(const char *usage) const
+{
+    QStringList unknown = m_bad;
+    for (auto it = m_values.cbegin(); it != m_values.cend(); ++it)
+        if (!m_known.contains(it.key()))
+            unknown << QStringLiteral("--") + it.key();
+    if (unknown.isEmpty() && !m_values.contains(QStringLiteral("help")))
+        return true;
+    if (!unknown.isEmpty() && !m_values.contains(QStringLiteral("help")))
+        std::fprintf(stderr, "unknown: %s\n", qPrintable(unknown.join(QLatin1Char(' '))));
+    std::fprintf(stderr, "%s", usage);
+    return false;
+}
+
+Probe::Probe(int periodMs)
+    : m_periodMs(periodMs)
+{
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+        const double waited = double(monoNs() - m_armedNs) / 1e6;
+        const double ran = double(threadCpuNs() - m_armedCpuNs) / 1e6;
+        m_delaysMs.push_back(waited - m_periodMs);
+        m_busyMs.push_back(std::min(ran, std::max(0.0, waited - m_periodMs)));
+        arm();
+    });
+}
+
+Rig::Rig()
+{
+    qInstallMessageHandler(quietHandler);
+}
+
+Rig::~Rig()
+{
+    // The window first: its destructor stops the worker thread that holds the port.
+    window.reset();
+    server.stop();
 }
 
 } // namespace benchrig
