@@ -1,6 +1,7 @@
 // tovandrix-cli's commands: each turns the command line into the jobs that do the work.
 #include "cli/commands.h"
 
+#include "cli/analyzejob.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/scanjob.h"
@@ -13,6 +14,7 @@
 #include "core/frames.h"
 #include "io/portdiscovery.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -51,12 +53,30 @@ QString frame(const Settings &s, Command command, const core::commands::Inputs &
     return *built.text;
 }
 
+/** The byte log of each port, as --record names it: one file, or one per port. */
+QMap<QString, QString> byteLogs(const Invocation &in)
+{
+    return in.isSet("record") ? Output::fileNames(in.text("record"), in.ports())
+                              : QMap<QString, QString>();
+}
+
+// The test command's byte log of a port while the run is under way; it is renamed beside the
+// run's record once the record's name is known.
+QString testByteLog(const QString &dir, const QString &port)
+{
+    return QDir(dir).filePath(QStringLiteral(".%1.tvxr.part").arg(Output::portTag(port)));
+}
+
 Jobs queryJobs(const Invocation &in, Output *output, const QList<QueryJob::Query> &queries,
     const QString &baudText = {})
 {
     Jobs jobs;
-    for (const QString &port : in.ports())
-        jobs.push_back(std::make_unique<QueryJob>(port, in.settings(), output, queries, baudText));
+    const QMap<QString, QString> logs = byteLogs(in);
+    for (const QString &port : in.ports()) {
+        auto job = std::make_unique<QueryJob>(port, in.settings(), output, queries, baudText);
+        job->recordBytes(logs.value(port));
+        jobs.push_back(std::move(job));
+    }
     return jobs;
 }
 
@@ -132,10 +152,29 @@ Jobs measure(const Invocation &in, Output *output)
 {
     const int count = in.isSet("seconds") ? 0 : int(in.integer("count"));
     const double seconds = in.isSet("seconds") ? in.number("seconds") : 0;
+    MeasureExtras extras;
+    extras.analyze = in.isSet("analyze");
+    extras.temperatureEveryS = in.isSet("temperature-every") ? in.number("temperature-every") : 0;
+    extras.analysis.warmupBandMm = in.number("warmup-band");
+    extras.keepRun = in.isSet("db");
+    const QMap<QString, QString> logs = byteLogs(in);
     Jobs jobs;
-    for (const QString &port : in.ports())
-        jobs.push_back(std::make_unique<MeasureJob>(
-            port, in.settings(), output, count, seconds, in.isSet("speed"), in.isSet("db")));
+    for (const QString &port : in.ports()) {
+        auto job = std::make_unique<MeasureJob>(
+            port, in.settings(), output, count, seconds, in.isSet("speed"), extras);
+        job->recordBytes(logs.value(port));
+        jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+Jobs analyze(const Invocation &in, Output *output)
+{
+    core::analysis::Options options;
+    options.warmupBandMm = in.number("warmup-band");
+    Jobs jobs;
+    jobs.push_back(
+        std::make_unique<AnalyzeJob>(in.operands().value(0), in.settings(), output, options));
     return jobs;
 }
 
@@ -193,6 +232,8 @@ Jobs test(const Invocation &in, Output *output)
     Jobs jobs;
     for (const QString &port : in.ports()) {
         options.port = port;
+        if (in.isSet("record"))
+            options.byteLog = testByteLog(in.text("record"), port);
         jobs.push_back(std::make_unique<TestJob>(plan, options, output));
     }
     return jobs;
@@ -215,6 +256,7 @@ const Entry kCommands[] = {
     { "ports", ports },
     { "info", info },
     { "measure", measure },
+    { "analyze", analyze },
     { "set", set },
     { "send", send },
     { "scan", scanPorts },
@@ -249,7 +291,8 @@ void checkOperands(const Invocation &in)
         if (in.isSet("record") && !QFileInfo(in.text("record")).isDir())
             throw UsageError { QStringLiteral("--record wants a folder that exists, not \"%1\"")
                                    .arg(in.text("record")) };
-    } else if (name == QLatin1String("history") || name == QLatin1String("import")) {
+    } else if (name == QLatin1String("analyze") || name == QLatin1String("history")
+        || name == QLatin1String("import")) {
         expectOperands(in, 1);
     } else if (name == QLatin1String("send")) {
         const QString text = in.operands().join(QLatin1Char(' '));
@@ -266,6 +309,11 @@ void checkOperands(const Invocation &in)
         throw UsageError { QStringLiteral("measure takes --count or --seconds, not both") };
     if (in.isSet("force") && in.isSet("append"))
         throw UsageError { QStringLiteral("--force and --append do not go together") };
+    if (name != QLatin1String("test")) {
+        for (const QString &log : byteLogs(in))
+            if (QFileInfo::exists(log) && !in.isSet("force"))
+                throw UsageError { QStringLiteral("%1 exists; --force overwrites it").arg(log) };
+    }
     if (name == QLatin1String("scan")) {
         if (core::scan::order(scanPlan(in)).isEmpty())
             throw UsageError { QStringLiteral("--addresses leaves no address to try") };
@@ -287,9 +335,20 @@ int concludeTests(const Invocation &in, const Jobs &jobs)
     };
     QString error;
     if (in.isSet("record")) {
-        for (const core::plan::RunRecord &run : records)
-            if (exporting::plan::writeRecordFile(in.text("record"), run, &error).isEmpty())
+        for (const auto &job : jobs) {
+            const auto *test = static_cast<const TestJob *>(job.get());
+            const core::plan::RunRecord &run = test->record();
+            const QString path = exporting::plan::writeRecordFile(in.text("record"), run, &error);
+            if (path.isEmpty())
                 failed(QStringLiteral("the record of %1").arg(run.port), error);
+            // The byte log takes the record's name; a port that never opened has none.
+            const QString log = testByteLog(in.text("record"), run.port);
+            const QString named = path.chopped(5) + QStringLiteral(".tvxr");
+            if (!test->byteLogError().isEmpty())
+                failed(QStringLiteral("the byte log of %1").arg(run.port), test->byteLogError());
+            else if (!path.isEmpty() && QFile::exists(log) && !QFile::rename(log, named))
+                failed(QStringLiteral("the byte log of %1").arg(run.port), named);
+        }
     }
     if (in.isSet("junit") && !exporting::plan::writeJunitFile(in.text("junit"), records, &error))
         failed(QStringLiteral("the JUnit report"), error);

@@ -127,7 +127,21 @@ void LinkJob::start()
                  .arg(location == m_port ? QString() : QStringLiteral(" ") + location, error));
         return;
     }
+    if (!m_recordPath.isEmpty() && !m_link.record(m_recordPath, &error)) {
+        fail(QStringLiteral("cannot record to %1: %2").arg(m_recordPath, error));
+        return;
+    }
     begin();
+}
+
+void LinkJob::closePort()
+{
+    QString error;
+    if (!m_recordPath.isEmpty() && !m_link.record({}, &error)) {
+        status(QStringLiteral("byte log %1 not written whole: %2").arg(m_recordPath, error));
+        markError();
+    }
+    m_link.close();
 }
 
 void LinkJob::noReply()
@@ -212,17 +226,25 @@ void QueryJob::reply(const QByteArray &bytes)
 }
 
 MeasureJob::MeasureJob(const QString &port, const Settings &settings, Output *output, int count,
-    double seconds, bool setSpeed, bool keepRun)
+    double seconds, bool setSpeed, const MeasureExtras &extras)
     : LinkJob(port, settings, output)
     , m_count(count)
     , m_seconds(seconds)
     , m_setSpeed(setSpeed)
-    , m_keepRun(keepRun)
+    , m_extras(extras)
+    , m_keepRecords(extras.analyze || output->hasWorkbook())
+    , m_keepRun(extras.keepRun)
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         if (m_phase == Phase::Running)
             sendStop();
+    });
+    m_temperatureTimer.setInterval(qMax(1, int(extras.temperatureEveryS * 1000)));
+    connect(&m_temperatureTimer, &QTimer::timeout, this, [this] {
+        m_temperatureDue = true;
+        if (m_phase == Phase::Running)
+            sendStop(true);
     });
 }
 
@@ -256,14 +278,38 @@ void MeasureJob::startMeasuring()
 {
     if (m_count == 0 && m_seconds > 0)
         m_deadline.start(qMax(1, int(m_seconds * 1000)));
+    if (continuous())
+        status(QStringLiteral("measuring; Ctrl+C ends the run"));
+    if (m_extras.temperatureEveryS > 0) {
+        // The first reading comes before the first distance, so every distance lies between two.
+        m_temperatureTimer.start();
+        readTemperature();
+        return;
+    }
+    resume();
+}
+
+void MeasureJob::resume()
+{
     if (!continuous()) {
         m_phase = Phase::Single;
         measureOnce();
         return;
     }
+    // After a temperature read the module is idle: a run that is over ends here.
+    if (m_stopped || (m_seconds > 0 && !m_deadline.isActive())) {
+        end(0);
+        return;
+    }
     m_phase = Phase::Running;
-    status(QStringLiteral("measuring; Ctrl+C ends the run"));
     ask(frameOf(core::commands::Command::ContinuousStart, m_settings.inputs()));
+}
+
+void MeasureJob::readTemperature()
+{
+    m_phase = Phase::Temperature;
+    m_temperatureDue = false;
+    ask(frameOf(core::commands::Command::ReadTemperature, m_settings.inputs()));
 }
 
 void MeasureJob::measureOnce()
@@ -273,13 +319,17 @@ void MeasureJob::measureOnce()
         end(0);
         return;
     }
+    if (m_temperatureDue) {
+        readTemperature();
+        return;
+    }
     ++m_asked;
     ask(frameOf(core::commands::Command::MeasureOnce, m_settings.inputs()));
 }
 
-void MeasureJob::sendStop()
+void MeasureJob::sendStop(bool toReadTemperature)
 {
-    m_phase = Phase::Draining;
+    m_phase = toReadTemperature ? Phase::Pausing : Phase::Draining;
     m_link.send(core::frames::fromHexText(core::commands::stopByte()));
     m_link.expectReply(kDrainMs);
 }
@@ -289,6 +339,7 @@ void MeasureJob::end(int exitCode)
     m_phase = Phase::Done;
     m_endTime = QDateTime::currentDateTime();
     m_deadline.stop();
+    m_temperatureTimer.stop();
     QString text = QStringLiteral("%1 record%2").arg(m_records).arg(m_records == 1 ? "" : "s");
     if (m_errors > 0)
         text += QStringLiteral(", %1 error repl%2").arg(m_errors).arg(m_errors == 1 ? "y" : "ies");
@@ -296,6 +347,10 @@ void MeasureJob::end(int exitCode)
     status(text);
     if (m_stats.count() > 0)
         m_output->summary(m_port, m_stats.summary());
+    if (m_keepRecords)
+        m_output->analysis(m_port,
+            core::analysis::analyse(m_kept, m_temperatures, m_extras.analysis),
+            m_extras.analyze ? Output::Shown::AfterRecords : Output::Shown::Hidden);
     // A run without an end is meant to be stopped; any other run stopped early is cut short.
     if (m_stopped && !openEnded())
         exitCode = qMax(exitCode, int(kExitStopped));
@@ -313,7 +368,12 @@ void MeasureJob::stop(const QString &why)
         sendStop();
         break;
     case Phase::Single:
+    case Phase::Temperature:
         // The exchange under way ends the run: its reply is still taken.
+        break;
+    case Phase::Pausing:
+        // The module has its stop byte: what is still on the line ends the run.
+        m_phase = Phase::Draining;
         break;
     case Phase::Draining:
         // Stopped twice: what is on the line is not waited for any longer.
@@ -324,16 +384,26 @@ void MeasureJob::stop(const QString &why)
     }
 }
 
-void MeasureJob::record(const core::replies::Reply &decoded, const QByteArray &bytes)
+MeasureJob::Stamp MeasureJob::stamp(
+    const core::replies::Reply &decoded, const QByteArray &bytes) const
 {
     const Now now = Now::read();
     const QTime local = now.localTime();
+    return { local.msecsSinceStartOfDay(),
+        QString::number(m_replyNumber) + QStringLiteral("  [") + core::frames::clockText(local)
+            + QStringLiteral("] ") + words(decoded, bytes),
+        core::records::isoTime(now.utcMs, now.offsetS) };
+}
+
+void MeasureJob::record(const core::replies::Reply &decoded, const QByteArray &bytes)
+{
+    const Stamp at = stamp(decoded, bytes);
     const qint32 measuringMs = m_phase == Phase::Single ? qint32(m_sentAt.elapsed()) : -1;
-    const core::Record record = core::recordOf(decoded, local.msecsSinceStartOfDay(),
-        m_settings.measureMode, m_settings.language, measuringMs);
-    const QString text = QString::number(m_replyNumber) + QStringLiteral("  [")
-        + core::frames::clockText(local) + QStringLiteral("] ") + words(decoded, bytes);
-    m_output->record(m_port, record, text, core::records::isoTime(now.utcMs, now.offsetS));
+    const core::Record record = core::recordOf(
+        decoded, at.clockMs, m_settings.measureMode, m_settings.language, measuringMs);
+    m_output->record(m_port, record, at.text, at.iso);
+    if (m_keepRecords)
+        m_kept.append(record);
     if (record.isError())
         m_stats.addError(m_started.elapsed());
     else
@@ -345,11 +415,27 @@ void MeasureJob::record(const core::replies::Reply &decoded, const QByteArray &b
 
 void MeasureJob::reply(const QByteArray &bytes)
 {
+    const bool draining = m_phase == Phase::Draining || m_phase == Phase::Pausing;
     if (core::replies::routeReply(bytes, m_settings.checkMode) == core::replies::Route::TooShort) {
-        m_link.expectReply(m_phase == Phase::Draining ? kDrainMs : m_settings.timeoutMs);
+        m_link.expectReply(draining ? kDrainMs : m_settings.timeoutMs);
         return;
     }
     const core::replies::Reply decoded = decode(bytes);
+    // A result still on its way may come before the read's answer; anything else answers it.
+    if (m_phase == Phase::Temperature && decoded.kind != core::replies::Kind::Measurement) {
+        if (decoded.kind == core::replies::Kind::Temperature) {
+            const Stamp at = stamp(decoded, bytes);
+            const double celsius = double(decoded.number) / 10;
+            m_temperatures.append({ at.clockMs, celsius });
+            m_output->temperature(m_port, celsius, at.text, at.iso);
+        } else {
+            status(QStringLiteral("temperature not read: ") + words(decoded, bytes));
+            markError();
+        }
+        ++m_replyNumber;
+        resume();
+        return;
+    }
     if (m_phase == Phase::Speed) {
         status(words(decoded, bytes));
         if (decoded.isError())
@@ -372,10 +458,12 @@ void MeasureJob::reply(const QByteArray &bytes)
         measureOnce();
         break;
     case Phase::Running:
+    case Phase::Temperature:
         // Each result must follow the last within the timeout, or the module has gone quiet.
         m_link.expectReply(m_settings.timeoutMs);
         break;
     case Phase::Draining:
+    case Phase::Pausing:
         m_link.expectReply(kDrainMs);
         break;
     default:
@@ -389,7 +477,16 @@ void MeasureJob::noReply()
         end(0);
         return;
     }
+    if (m_phase == Phase::Pausing) {
+        readTemperature();
+        return;
+    }
     status(QStringLiteral("no reply within %1 ms").arg(m_settings.timeoutMs));
+    if (m_phase == Phase::Temperature) {
+        markError();
+        resume();
+        return;
+    }
     if (m_phase == Phase::Running) {
         markError();
         sendStop();

@@ -1,6 +1,7 @@
 // The work tovandrix-cli does on one port: a command's frames, their replies, a measuring run.
 #pragma once
 
+#include "core/analysis/analysis.h"
 #include "core/commands.h"
 #include "core/plan/runrecord.h"
 #include "core/protocol.h"
@@ -81,6 +82,8 @@ class LinkJob : public PortJob
 public:
     LinkJob(const QString &port, const Settings &settings, Output *output);
     void start() override;
+    /** @brief Every byte of the job goes to the byte log @p path, from the port's opening on. */
+    void recordBytes(const QString &path) { m_recordPath = path; }
 
 protected:
     virtual void begin() = 0;
@@ -89,7 +92,8 @@ protected:
     virtual void noReply();
     /** @brief The line was lost; the default fails. */
     virtual void lost(const QString &reason);
-    void closePort() override { m_link.close(); }
+    /** @brief Ends the byte log (a log not written whole fails the job) and closes the port. */
+    void closePort() override;
 
     /** @brief Sends @p frame (hex text, no CRC) and waits for its reply. */
     void ask(const QString &frame);
@@ -103,6 +107,7 @@ protected:
     io::Link m_link;
     QElapsedTimer m_sentAt; ///< when the frame asked last was handed over
     QString m_baudText; ///< the rate a set-baud-rate reply confirms
+    QString m_recordPath; ///< the byte log; empty: none
 };
 
 /** A list of frames sent one after the other, each reply shown as one decoded line. */
@@ -130,17 +135,30 @@ private:
     int m_index = -1;
 };
 
-/** Single measurements (a count, or for a time) or a continuous run, one record per result. */
+/** What a measuring run does besides measuring. */
+struct MeasureExtras
+{
+    bool analyze = false; ///< the run's figures after it
+    double temperatureEveryS = 0; ///< temperature reads this far apart; 0: none
+    core::analysis::Options analysis;
+    bool keepRun = false; ///< the distances kept for run(), for the results store
+};
+
+/**
+ * Single measurements (a count, or for a time) or a continuous run, one record per result. With
+ * temperature reads, a continuous 0xAA run is stopped for each read and started again: a module
+ * that streams results takes no other request until it has had the stop byte.
+ */
 class MeasureJob : public LinkJob
 {
     Q_OBJECT
 public:
     /**
      * @p count single measurements, or for @p seconds (0: until stopped) when count is 0;
-     * @p keepRun keeps the distances for run().
+     * @p extras.keepRun keeps the distances for run().
      */
     MeasureJob(const QString &port, const Settings &settings, Output *output, int count,
-        double seconds, bool setSpeed, bool keepRun = false);
+        double seconds, bool setSpeed, const MeasureExtras &extras = {});
     void stop(const QString &why) override;
     /** @brief The run as a record without a plan, for the results store (with keepRun). */
     core::plan::RunRecord run() const;
@@ -156,11 +174,30 @@ private:
     bool openEnded() const { return m_count == 0 && m_seconds == 0; }
     void startMeasuring();
     void measureOnce();
-    void sendStop();
+    void sendStop(bool toReadTemperature = false);
+    void readTemperature();
+    void resume();
     void end(int exitCode);
+    /** When a reply came: the records' clock, its decoded line, the ISO time. */
+    struct Stamp
+    {
+        qint32 clockMs;
+        QString text;
+        QString iso;
+    };
+    Stamp stamp(const core::replies::Reply &decoded, const QByteArray &bytes) const;
     void record(const core::replies::Reply &decoded, const QByteArray &bytes);
 
-    enum class Phase { Speed, Single, Running, Draining, Done } m_phase = Phase::Single;
+    enum class Phase {
+        Speed,
+        Single,
+        Running,
+        Draining,
+        Pausing, ///< stop byte sent for a temperature read; results still on the line come
+        Temperature, ///< the temperature read asked
+        Done
+    } m_phase
+        = Phase::Single;
     const int m_count;
     const double m_seconds;
     const bool m_setSpeed;
@@ -172,6 +209,12 @@ private:
     QElapsedTimer m_started;
     QTimer m_deadline;
     core::RunStats m_stats; ///< of this port's records, summed up when the run ends
+    const MeasureExtras m_extras;
+    QTimer m_temperatureTimer;
+    bool m_temperatureDue = false;
+    bool m_keepRecords = false; ///< for the figures: asked for, or a workbook's Analysis sheet
+    QList<core::Record> m_kept; ///< the records, when kept
+    QList<core::analysis::Temperature> m_temperatures;
     const bool m_keepRun;
     QList<qint32> m_samples; ///< the distances, kept only for run()
     QDateTime m_startTime;

@@ -31,8 +31,11 @@ cli::Output::Existing existingFiles(const cli::Invocation &in)
 
 cli::Format formatOf(const cli::Invocation &in)
 {
-    // A port's records and runs; history and report lay out the store's formats themselves.
-    const QString f = in.command() && in.command()->needsPort ? in.text("format") : QString();
+    // A port's records and runs, a file's figures; history and report lay out the store's
+    // formats themselves.
+    const bool figures = in.name() == QLatin1String("analyze");
+    const QString f
+        = in.command() && (in.command()->needsPort || figures) ? in.text("format") : QString();
     return f == QLatin1String("csv")  ? cli::Format::Csv
         : f == QLatin1String("jsonl") ? cli::Format::Jsonl
                                       : cli::Format::Text;
@@ -58,7 +61,8 @@ int run(QCoreApplication &app)
             throw cmdline::UsageError { problem };
     }
 
-    cli::Output out(formatOf(in), in.ports(), in.settings().language);
+    cli::Output out(
+        formatOf(in), in.ports(), in.settings().language, in.name() != QLatin1String("analyze"));
     QString error;
     if (!output.isEmpty() && !out.openFile(output, existingFiles(in), &error)) {
         std::fprintf(stderr, "%s: %s\n", kName, qPrintable(error));

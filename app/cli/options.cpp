@@ -69,12 +69,20 @@ const QList<CommandInfo> &commandTable()
     static const QList<CommandInfo> table {
         { "ports", "", "serial ports and running virtual modules: PATH<TAB>DESCRIPTION", false },
         { "info", "", "every query of the module, one decoded line each" },
-        { "measure", "[--count N | --seconds S] [--format text|csv|jsonl] [--output FILE]",
+        { "measure",
+            "[--count N | --seconds S] [--format text|csv|jsonl] [--output FILE] [--analyze] "
+            "[--record FILE]",
             "--count: N single measurements; --seconds: a continuous run (0: until stopped; "
             "Modbus modules: single measurements for S s)" },
+        { "analyze", "FILE [--format text|csv|jsonl]",
+            "the figures of a run that measure wrote to FILE (.csv or .jsonl), per port: "
+            "records, errors, mean, sigma, drift, warm-up, temperature coefficient, histogram "
+            "and Allan deviation",
+            false },
         { "set", "address NEW | baud RATE | offset MM | laser on|off",
             "changes a setting of the module" },
-        { "send", "HEX", "one raw frame (CRC appended with --check crc); prints the reply" },
+        { "send", "HEX [--record FILE]",
+            "one raw frame (CRC appended with --check crc); prints the reply" },
         { "scan", "[--bauds LIST] [--checks none,crc] [--addresses RANGE] [--all]",
             "finds modules whose line speed, check and address are unknown: "
             "PORT<TAB>BAUD<TAB>CHECK<TAB>ADDRESS per module found" },
@@ -105,6 +113,8 @@ const QList<Option> &optionTable()
     const QStringList portCommands = both(kLinkCommands, { "scan", "test" });
     const QStringList planLink = both(kLinkCommands, { "test" });
     const QStringList measure { "measure" };
+    const QStringList analyze { "analyze" };
+    const QStringList recorded { "measure", "send" };
     const QStringList scan { "scan" };
     const QStringList test { "test" };
     const QMap<QString, QString> fromPlan { { "test", "the plan's" } };
@@ -118,8 +128,8 @@ const QList<Option> &optionTable()
             planLink, "none", fromPlan },
         { "address", "N", "Module address.", address(), planLink, "0, with --check crc 1",
             fromPlan },
-        { "lang", "LANG", "Language of decoded lines and mode texts.",
-            cmdline::oneOf({ "en", "zh" }), kLinkCommands, "en" },
+        { "lang", "LANG", "Language of decoded lines, mode texts and the figures' labels.",
+            cmdline::oneOf({ "en", "zh" }), both(kLinkCommands, analyze), "en" },
         { "timeout", "MS", "Longest wait for a reply in ms; with scan, the module's answer time.",
             cmdline::wholeNumber(1, 3600000), portCommands, "1000",
             { { "scan", QString::number(core::scan::kAnswerMs) }, { "test", "the plan's" } } },
@@ -129,9 +139,27 @@ const QList<Option> &optionTable()
             cmdline::decimal(0, 2e6), measure },
         { "speed", "SPEED", "Measurement speed (with --check crc the speed frame is sent first).",
             cmdline::oneOf({ "auto", "slow", "fast" }), measure, "auto" },
-        { "format", "FORMAT", "Standard output's format.",
-            cmdline::oneOf({ "text", "csv", "jsonl" }), both(measure, { "history", "report" }),
-            "text" },
+        { "format", "FORMAT", "Standard output's format (of the records and the figures).",
+            cmdline::oneOf({ "text", "csv", "jsonl" }),
+            both(both(measure, analyze), { "history", "report" }), "text" },
+        { "analyze", "",
+            "After the run, the figures of its records, as the analyze command gives them: on "
+            "standard output with --format jsonl, else on standard error.",
+            {}, measure },
+        { "temperature-every", "S",
+            "Read the module's temperature before measuring and every S seconds (a continuous "
+            "0xAA run is stopped for the read and started again), for the temperature "
+            "coefficient.",
+            cmdline::decimal(1, 86400), measure },
+        { "warmup-band", "MM",
+            "Warm-up ends when the mean of every following minute stays this close to the mean "
+            "of the last ten minutes.",
+            cmdline::decimal(0.001, 1000000), both(measure, analyze), "0.5" },
+        { "record", "FILE",
+            "Write every byte sent and received, with its time in microseconds and its "
+            "direction, to the byte log FILE (tovandrix-sim --replay plays it); several ports "
+            "get one file each, named as for --output.",
+            cmdline::nonEmpty("a file name"), recorded },
         { "format", "FORMAT", "Standard output's format.", cmdline::oneOf({ "text", "jsonl" }),
             both(scan, test), "text" },
         { "station", "ID", "The test station, for the run's record.", cmdline::nonEmpty("a name"),
@@ -140,7 +168,9 @@ const QList<Option> &optionTable()
             cmdline::nonEmpty("a name"), test },
         { "lot", "ID", "The lot of the units, for the run's record.", cmdline::nonEmpty("a name"),
             test },
-        { "record", "DIR", "Write each run's JSON record into folder DIR.",
+        { "record", "DIR",
+            "Write each run's JSON record into folder DIR, and beside it the byte log of the "
+            "run (the same name ending in .tvxr).",
             cmdline::nonEmpty("a folder"), test },
         { "junit", "FILE", "Write a JUnit XML report of the runs to FILE.",
             cmdline::nonEmpty("a file name"), test },
@@ -162,7 +192,7 @@ const QList<Option> &optionTable()
             "Also write the records to FILE: .csv, .jsonl, .txt (the window's text file) or .xlsx "
             "(the window's workbook).",
             cmdline::nonEmpty("a file name"), measure },
-        { "force", "", "Overwrite an output file that exists.", {}, measure },
+        { "force", "", "Overwrite an output file or a byte log that exists.", {}, recorded },
         { "append", "",
             "Continue a .csv or .jsonl output file that exists, without a second "
             "header.",

@@ -40,13 +40,13 @@ int exportLanguage(core::Language language)
 }
 } // namespace
 
-Output::Output(Format format, const QStringList &ports, core::Language language)
+Output::Output(Format format, const QStringList &ports, core::Language language, bool records)
     : m_format(format)
     , m_manyPorts(ports.size() > 1)
     , m_ports(ports)
     , m_language(language)
 {
-    if (m_format == Format::Csv)
+    if (m_format == Format::Csv && records)
         write(core::records::csvHeader());
     m_flushTimer.setInterval(kFlushMs);
     connect(&m_flushTimer, &QTimer::timeout, this, [this] { flushFiles(); });
@@ -194,6 +194,7 @@ bool Output::close(QString *error)
         connect(&writer, &save_file::sig_tongzhi_close_file,
             [&failed](int outcome) { failed = outcome != save_file::kSaveDone; });
         writer.setStats(m_stats.value(it.key()));
+        writer.setAnalysis(m_analysis.value(it.key()));
         writer.slot_save_data(exporting::workbookBaseName(it.value()), save_file::kWriteRequest,
             m_rows.value(it.key()), exportLanguage(m_language));
         if (failed && error)
@@ -240,6 +241,52 @@ void Output::record(
         m_rows[port].append(core::recordTexts(record));
         break;
     }
+}
+
+void Output::temperature(
+    const QString &port, double celsius, const QString &text, const QString &time)
+{
+    const QString json = core::records::temperatureJsonLine(port, time, celsius);
+    if (m_format == Format::Text)
+        line(port, text);
+    else if (m_format == Format::Jsonl)
+        write(json);
+    if (m_kind == FileKind::Jsonl)
+        m_files.first()->write(json.toUtf8());
+}
+
+void Output::analysis(const QString &port, const core::analysis::Figures &figures, Shown shown)
+{
+    const QList<QList<QString>> table = core::analysis::analysisTable(figures, m_language);
+    if (m_workbooks.contains(port))
+        m_analysis[port] = table;
+    if (shown == Shown::Hidden)
+        return;
+    QString text;
+    if (m_format == Format::Jsonl) {
+        QJsonObject o = core::analysis::analysisJson(figures);
+        o.insert(QStringLiteral("port"), port);
+        text = QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + '\n';
+    }
+    for (const QList<QString> &row : table) {
+        if (m_format == Format::Csv) {
+            text += core::records::csvRow(QStringList { port } + row);
+        } else if (m_format == Format::Text) {
+            // A figure's label reads from the left; the columns of a table line up on the right.
+            QString line = port + QLatin1Char(':');
+            for (qsizetype c = 0; c < row.size(); ++c)
+                line += QLatin1Char(' ')
+                    + (c == 0 && row.size() == 2 ? row[c].leftJustified(30)
+                                                 : row[c].rightJustified(14));
+            text += line + QLatin1Char('\n');
+        }
+    }
+    if (shown == Shown::Alone || m_format == Format::Jsonl) {
+        write(text);
+        return;
+    }
+    flushOut(); // the records first, then their figures
+    std::fputs(qPrintable(text), stderr);
 }
 
 void Output::run(const core::plan::RunRecord &record)

@@ -1,6 +1,7 @@
 // Where a command's results go: standard output as lines, and the --output file.
 #pragma once
 
+#include "core/analysis/analysis.h"
 #include "core/plan/runrecord.h"
 #include "core/protocol.h"
 #include "core/runstats.h"
@@ -33,7 +34,8 @@ enum class Format { Text, Csv, Jsonl };
 class Output : public QObject
 {
 public:
-    Output(Format format, const QStringList &ports, core::Language language);
+    /** @p records: standard output carries records (in CSV, their header first). */
+    Output(Format format, const QStringList &ports, core::Language language, bool records = true);
     ~Output() override;
 
     /** What to do with an output file that exists. */
@@ -64,6 +66,11 @@ public:
      */
     void record(
         const QString &port, const core::Record &record, const QString &text, const QString &time);
+    /**
+     * @brief A temperature read during a measuring run: its decoded line @p text in the text
+     * format, a JSON line in JSON Lines and in a .jsonl file; CSV has no place for it.
+     */
+    void temperature(const QString &port, double celsius, const QString &text, const QString &time);
     /** @brief A unit's test run: PORT, SERIAL, VERDICT, SECONDS tab-separated, or its record. */
     void run(const core::plan::RunRecord &record);
     /** @brief A module a scan found: PORT, BAUD, CHECK, ADDRESS tab-separated, or JSON. */
@@ -75,6 +82,21 @@ public:
      * error, so CSV and text stay records only. A workbook gets them on its second sheet.
      */
     void summary(const QString &port, const core::RunStats::Summary &summary);
+
+    /** Where a run's figures go. */
+    enum class Shown {
+        Hidden, ///< only to a workbook's Analysis sheet
+        AfterRecords, ///< standard output with --format jsonl, else standard error
+        Alone, ///< standard output
+    };
+    /**
+     * @brief The figures of @p port's run: one JSON object (analysisJson and "port") with
+     * --format jsonl, else the rows of analysisTable, as CSV or as text, each after the port. A
+     * workbook gets them on its Analysis sheet.
+     */
+    void analysis(const QString &port, const core::analysis::Figures &figures, Shown shown);
+    /** @brief Whether the run's workbook is written at the end (it wants the figures). */
+    bool hasWorkbook() const { return m_kind == FileKind::Workbook; }
 
     /** @brief File names of @p path for @p ports: one, or one per port for .txt and .xlsx. */
     static QMap<QString, QString> fileNames(const QString &path, const QStringList &ports);
@@ -98,6 +120,7 @@ private:
     QMap<QString, QString> m_workbooks; ///< .xlsx: port -> file name
     QMap<QString, QList<QList<QString>>> m_rows; ///< .xlsx rows, written at the end
     QMap<QString, QList<QList<QString>>> m_stats; ///< .xlsx statistics sheet per port
+    QMap<QString, QList<QList<QString>>> m_analysis; ///< .xlsx analysis sheet per port
     QTimer m_flushTimer;
     QByteArray m_pending; ///< standard output not yet written
     bool m_closed = false;

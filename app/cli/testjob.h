@@ -20,6 +20,8 @@ public:
     void start() override;
     void stop(const QString &why) override;
     const core::plan::RunRecord &record() const { return m_runner.record(); }
+    /** @brief Why the run's byte log could not be written; empty when it was, or none was asked. */
+    QString byteLogError() const { return m_runner.byteLogError(); }
 
 private:
     io::plan::Runner m_runner;

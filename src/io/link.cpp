@@ -93,6 +93,14 @@ void Link::send(const QByteArray &frame)
         m_worker, [this, frame] { m_worker->slot_send_data_son(frame); }, Qt::QueuedConnection);
 }
 
+bool Link::record(const QString &path, QString *error)
+{
+    bool ok = false;
+    QMetaObject::invokeMethod(
+        m_worker, [&] { ok = m_worker->setRecording(path, error); }, Qt::BlockingQueuedConnection);
+    return ok;
+}
+
 void Link::expectReply(int timeoutMs)
 {
     ++m_armed;

@@ -40,6 +40,13 @@ public:
     /** @brief The frame written last as it went out (CRC included): a Modbus reply answers it. */
     const QByteArray &lastSent() const { return m_lastSent; }
 
+    /**
+     * @brief Records every byte sent and received from now on into the byte log @p path; an
+     * empty path ends the recording. @return false with the reason in @p error (on ending: the
+     * log could not be written whole).
+     */
+    bool record(const QString &path, QString *error);
+
     /** @brief noReply() follows unless a reply arrives within @p timeoutMs; 0 or less disarms. */
     void expectReply(int timeoutMs);
 

@@ -4,6 +4,7 @@
 #include "core/frames.h"
 #include "io/log.h"
 #include "io/mytimer.h"
+#include "io/recorder.h"
 
 #include <QMetaMethod>
 #include <QThread>
@@ -104,6 +105,8 @@ void Thread_1::slot_send_data_son(QByteArray data)
         serial->write(frame);
     } else
         qCDebug(lcIo) << "port closed, frame not written:" << core::frames::toHexText(frame);
+    if (m_recorder && serial && serial->isOpen())
+        m_recorder->add(core::replay::Direction::Sent, frame, m_clock.nsecsElapsed() / 1000);
     emit sig_show_send_data(frame);
 }
 
@@ -118,7 +121,10 @@ void Thread_1::slot_receive_data_son()
         const qint64 now = m_clock.elapsed();
         m_gatherArrivedMs = m_tailDueMs >= 0 ? qMin(now, m_tailDueMs - 1) : now;
     }
-    buffer_receive.append(serial->readAll());
+    const QByteArray read = serial->readAll();
+    if (m_recorder)
+        m_recorder->add(core::replay::Direction::Received, read, m_clock.nsecsElapsed() / 1000);
+    buffer_receive.append(read);
     // A reply whose cut no later byte can change goes up now, not after the silence.
     const bool checking = takeMode();
     if (checking)
@@ -273,6 +279,28 @@ void Thread_1::slot_timer_send()
     m_restOverdue = false;
     timer_send->stop();
     armTailDeadline();
+}
+
+bool Thread_1::setRecording(const QString &path, QString *error)
+{
+    QString failed;
+    if (m_recorder) {
+        m_recorder->close();
+        failed = m_recorder->errorString();
+        delete m_recorder;
+        m_recorder = nullptr;
+    }
+    if (!path.isEmpty()) {
+        auto *recorder = new io::Recorder(this);
+        const int baud = serial && serial->isOpen() ? int(serial->baudRate()) : 0;
+        if (recorder->open(path, { baud, jiaoyan_mode }, m_clock.nsecsElapsed() / 1000, &failed))
+            m_recorder = recorder;
+        else
+            delete recorder;
+    }
+    if (error)
+        *error = failed;
+    return failed.isEmpty();
 }
 
 bool Thread_1::takeMode()

@@ -13,6 +13,10 @@ class QTimer;
 
 class MyTimer;
 
+namespace io {
+class Recorder;
+}
+
 class QThread;
 class Thread_1;
 
@@ -47,6 +51,14 @@ public:
     void GetCRC(const quint8 *data, int len, quint16 &crc);
     /** True when the last two of @p len bytes are the CRC-16 of the others, low byte first. */
     bool CheckCRC(const quint8 *data, int len);
+
+    /**
+     * @brief Records every frame written and every read from now on into the byte log @p path
+     * (replaced), headed by the port's line speed and the check mode of now; an empty path ends
+     * the recording. Call it in the worker's thread. @return false with the reason in @p error;
+     * ending returns false when the log could not be written whole.
+     */
+    bool setRecording(const QString &path, QString *error);
 
     /** Frames handed up, split out, dropped so far (for diagnostics and tests). */
     core::rx::Counters counters() const { return m_splitter.counters(); }
@@ -107,4 +119,6 @@ private:
     int m_lastLength = 0; ///< of the last reply handed up
     quint8 m_lastHead = 0; ///< its first byte
     static constexpr int kMaxReadMinimum = 255;
+    /// The byte log being written, or none; it lives in this thread.
+    io::Recorder *m_recorder = nullptr;
 };

@@ -39,6 +39,15 @@ constexpr Pair kTexts[] = {
         "No module answered on %1 (%2 settings tried)" },
     { Text::FindCancelled, "查找模块已取消", "Module search cancelled" },
     { Text::FindFailed, "无法查找模块：", "Cannot search for a module: " },
+    { Text::AnalysisTitle, "运行分析（自清除数据起）", "Analysis of the run (since Delete Data)" },
+    { Text::AnalysisDistance, "测量距离/mm", "Distance /mm" },
+    { Text::AnalysisRecords, "记录数", "Records" },
+    { Text::AnalysisNormal, "正态曲线（平均值，标准差）", "Normal curve (mean, sigma)" },
+    { Text::AnalysisTau, "平均时间 τ/s", "Averaging time τ /s" },
+    { Text::AnalysisAdev, "Allan 偏差/mm", "Allan deviation /mm" },
+    { Text::AnalysisWhiteNoise, "白噪声（斜率 -1/2）", "White noise (slope -1/2)" },
+    { Text::RecordDone, "字节记录已写入：", "Byte log written: " },
+    { Text::RecordFailed, "字节记录失败：", "Byte log failed: " },
     { Text::OpenSerial, "  打 开 串 口", "Open Serial" },
     { Text::CloseSerial, "  关 闭 串 口", "Close Serial" },
     { Text::LaserOn, "开启激光", "Laser    on " },
@@ -49,6 +58,8 @@ constexpr Pair kTexts[] = {
     { Text::CloseChart, "关闭折线图", "Close line chart" },
     { Text::StartTracking, "开 始 监 测", "Start Tracking " },
     { Text::StopTracking, "停 止 监 测", "Stop Tracking " },
+    { Text::RecordBytes, "记录字节", "Record bytes" },
+    { Text::StopRecording, "停止记录", "Stop recording" },
 };
 static_assert(sizeof kTexts / sizeof kTexts[0] == size_t(Text::Count), "one row per text");
 
@@ -56,6 +67,7 @@ const QList<ControlText> kControls = {
     { "button_Language", "English", "中      文" },
     { "button_find_module", "查找模块", "Find module" },
     { "button_find_cancel", "取消", "Cancel" },
+    { "button_analysis", "分析", "Analysis" },
     { "label_11", "测距折线图", "Range Line chart" },
     { "label_5", "测距折线图", "Range Line chart" },
     { "label_6", "接收数据显示", "Received Data display" },

@@ -31,6 +31,15 @@ enum class Text {
     FindNone,
     FindCancelled,
     FindFailed,
+    AnalysisTitle,
+    AnalysisDistance,
+    AnalysisRecords,
+    AnalysisNormal,
+    AnalysisTau,
+    AnalysisAdev,
+    AnalysisWhiteNoise,
+    RecordDone,
+    RecordFailed,
     // two-state controls, "off" state first
     OpenSerial,
     CloseSerial,
@@ -42,6 +51,8 @@ enum class Text {
     CloseChart,
     StartTracking,
     StopTracking,
+    RecordBytes,
+    StopRecording,
     Count
 };
 

@@ -91,6 +91,7 @@ Widget::Widget(QWidget *parent)
 
     slot_mycombobox_clicked();
     setUpModuleSearch();
+    setUpBench();
 
     // Before the worker's threads start, so they inherit it.
     io::preferPromptWakeUps();

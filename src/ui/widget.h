@@ -5,6 +5,7 @@
 // jiance = monitor, tongzhi = notify, shuju = data, son = worker side, main = window side.
 #pragma once
 
+#include "core/analysis/analysis.h"
 #include "core/replies.h"
 #include "core/scan.h"
 #include "core/session.h"
@@ -27,10 +28,15 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QSerialPort;
+class QTimer;
 class PortScanner;
 class MyTimer;
 class Thread_1;
 class save_file;
+
+namespace ui {
+class AnalysisView;
+}
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -78,6 +84,8 @@ public:
 
     /// Asks for the file name of an export; empty means cancelled. Tests replace it.
     std::function<QString()> askSaveFileName;
+    /// Asks for the file name of a byte log; empty means cancelled. Tests replace it.
+    std::function<QString()> askRecordFileName;
 
     /// The run shown: records, reply numbering, chart range, last frame, address search.
     const core::Session &session() const { return session_; }
@@ -238,4 +246,23 @@ private:
     // widget_export.cpp
     void showSaveOutcome(bool failed);
     void savePicture(const QPixmap &picture, const QString &path);
+
+    // widget_bench.cpp: the analysis view of the run and the byte log of the line
+    void setUpBench();
+    void openAnalysis();
+    /** Analyses the run again if it has changed since, and looks again later while shown. */
+    void refreshAnalysis();
+    void forceAnalysis();
+    void toggleRecording();
+    void stopRecording();
+    void showRecording();
+    QPushButton *button_analysis = nullptr;
+    QPushButton *button_record = nullptr;
+    ui::AnalysisView *analysis_view = nullptr;
+    QTimer *analysis_refresh = nullptr;
+    /// Temperatures read since Delete Data, for the temperature coefficient.
+    QList<core::analysis::Temperature> analysis_temperatures;
+    qsizetype analysed_count = -1; ///< records and temperatures when last analysed; -1: anew
+    qint64 analysis_cost_ms = 0; ///< how long the last analysis took
+    QString record_path; ///< the byte log being written; empty: none
 };

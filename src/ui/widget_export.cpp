@@ -59,6 +59,13 @@ void Widget::on_button_save_clicked()
             [worker = start_save, stats = core::statsTable(session_.stats().summary(), lang())] {
                 worker->setStats(stats);
             });
+        // Analysed in the export thread: a long run takes a moment the window need not wait.
+        QMetaObject::invokeMethod(start_save,
+            [worker = start_save, records = session_.records(),
+                temperatures = analysis_temperatures, language = lang()] {
+                worker->setAnalysis(core::analysis::analysisTable(
+                    core::analysis::analyse(records, temperatures), language));
+            });
         emit sig_save_data(exporting::workbookBaseName(name), 1, session_.table(), language);
         savePicture(picture, exporting::pictureName(name));
         return;

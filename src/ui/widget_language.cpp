@@ -42,6 +42,8 @@ void Widget::on_button_Language_clicked()
     ui->button_continue->setText(texts::toggle(Text::RepeatMeasure, state_measure != 0, lang()));
     ui->button_paint_show->setText(texts::toggle(Text::OpenChart, chart_shown, lang()));
     ui->button_jiancha->setText(texts::toggle(Text::StartTracking, jiance_mode != 0, lang()));
+    button_record->setText(texts::toggle(Text::RecordBytes, !record_path.isEmpty(), lang()));
+    forceAnalysis();
 
     ui::ChartView *plot = ui->widget_paint;
     plot->xAxis->setLabel(texts::get(texts::Text::ChartX, lang()));

@@ -54,6 +54,10 @@ void Widget::showSerialFailure(const QString &detail)
 void Widget::slot_serialport_change_state_1(bool a, QString serialport_name, QString serial_error)
 {
     serialport_state_1 = a;
+    // A byte log is of one opened line: it ends when the port closes.
+    if (!a && !record_path.isEmpty())
+        stopRecording();
+    button_record->setEnabled(a);
     if (!serial_error.isEmpty()) {
         const QString detail = serialport_name.isEmpty()
             ? serial_error

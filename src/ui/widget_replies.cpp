@@ -128,6 +128,8 @@ void Widget::showReply(const core::replies::Reply &reply, core::Language parserL
         // Records without a chart point (errors, Modbus) still change the statistics it shows.
         ui->widget_paint->scheduleReplot();
     }
+    if (reply.kind == core::replies::Kind::Temperature)
+        analysis_temperatures.append({ time.msecsSinceStartOfDay(), double(reply.number) / 10 });
     if (reply.chartPoint)
         addChartPoint(qint32(reply.number));
     if (reply.newAddress) {
@@ -162,6 +164,8 @@ void Widget::slot_jiexi_data_modbus_eng(QString data)
 void Widget::on_button_clear_show_clicked()
 {
     session_.clear();
+    analysis_temperatures.clear();
+    forceAnalysis();
     ui->widget_paint->clearPoints();
     ui->widget_paint->replotNow();
     ui->plainTextEdit_show_data->clearLines();

@@ -4,12 +4,11 @@
 
 #include "io/portscanner.h"
 #include "io/thread_1.h"
-#include "ui/buttonstyle.h"
+#include "ui/freespace.h"
 #include "ui/texts.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -17,52 +16,20 @@
 
 namespace texts = ui::texts;
 
-namespace {
-// Keeps the Find button in the free space right of the baud-rate box. The button stays out of
-// the panel's grid, so no control of the panel moves or changes size for it.
-class BesideBox : public QObject
-{
-public:
-    BesideBox(QWidget *box, QWidget *button)
-        : QObject(button)
-        , m_box(box)
-        , m_button(button)
-    {
-        box->installEventFilter(this);
-        box->parentWidget()->installEventFilter(this);
-    }
-
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Resize || event->type() == QEvent::Move
-            || event->type() == QEvent::Show)
-            place();
-        return false;
-    }
-
-private:
-    void place()
-    {
-        const QRect box = m_box->geometry();
-        QWidget *panel = m_box->parentWidget();
-        const int margin = panel->layout() ? panel->layout()->contentsMargins().right() : 6;
-        const int left = box.right() + 1 + margin;
-        m_button->setGeometry(left, box.y(), qMax(0, panel->width() - margin - left), box.height());
-    }
-
-    QWidget *m_box;
-    QWidget *m_button;
-};
-} // namespace
-
 void Widget::setUpModuleSearch()
 {
-    button_find_module = new QPushButton(ui->botelv_Box->parentWidget());
-    button_find_module->setObjectName(QStringLiteral("button_find_module"));
-    button_find_module->setFont(ui->open_button->font());
-    button_find_module->setStyleSheet(ui::buttonStyle(button_find_module->objectName()));
+    button_find_module = ui::addButton(
+        ui->botelv_Box->parentWidget(), "button_find_module", ui->open_button->font());
     button_find_module->setText(texts::get(texts::Text::FindTitle, lang()));
-    new BesideBox(ui->botelv_Box, button_find_module);
+    // In the free space right of the baud-rate box.
+    QWidget *box = ui->botelv_Box;
+    ui::keepAt(button_find_module, { box, box->parentWidget() }, [box] {
+        const QRect at = box->geometry();
+        QWidget *panel = box->parentWidget();
+        const int margin = panel->layout() ? panel->layout()->contentsMargins().right() : 6;
+        const int left = at.right() + 1 + margin;
+        return QRect(left, at.y(), qMax(0, panel->width() - margin - left), at.height());
+    });
     connect(button_find_module, &QPushButton::clicked, this, &Widget::startModuleSearch);
 
     module_search = new PortScanner(this);

@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimeZone>
 
+#include <cmath>
 #include <csignal>
 #include <memory>
 
@@ -42,7 +43,8 @@ struct Run
 void start(QProcess &p, QStringList args, const QStringList &env = {})
 {
     // A loaded machine may be slow to answer; a silent module is told its own timeout.
-    if (!args.contains(QLatin1String("--timeout")) && !args.contains(QLatin1String("ports")))
+    if (!args.contains(QLatin1String("--timeout")) && !args.contains(QLatin1String("ports"))
+        && !args.contains(QLatin1String("analyze")))
         args << "--timeout"
              << "10000";
     if (!env.isEmpty())
@@ -102,6 +104,25 @@ QByteArray frames(const QList<QByteArray> &list)
     return list.join();
 }
 
+bool near(double value, double expected)
+{
+    return qAbs(value - expected) <= 1e-9 * qMax(1.0, qAbs(expected));
+}
+
+/** Standard output without what differs from one run of the same exchange to the next. */
+QStringList timesAside(const Run &run, const QString &port)
+{
+    static const QRegularExpression times(
+        QStringLiteral("\\d{4}-\\d\\d-\\d\\dT[0-9:.]+[+-]\\d\\d:\\d\\d|\\[[0-9:.]+\\]|\"measuring_"
+                       "time_ms\":\\d+"));
+    QStringList lines;
+    for (QString line : run.out)
+        if (!line.contains(QLatin1String("\"all\":"))
+            && !line.contains(QLatin1String("\"allan\":")))
+            lines << line.replace(times, QString()).replace(port, QStringLiteral("PORT"));
+    return lines;
+}
+
 const QRegularExpression kIsoTime(
     QStringLiteral("^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3})([+-]\\d\\d:\\d\\d)$"));
 
@@ -131,6 +152,11 @@ private slots:
     void help();
     void scan_data();
     void scan();
+    void analyzeFile_data();
+    void analyzeFile();
+    void recordAndReplay_data();
+    void recordAndReplay();
+    void temperatureReads();
 
 private:
     QTemporaryDir m_dir;
@@ -311,7 +337,7 @@ void TestCli::measureFormats()
         return;
     }
     if (suffix == QLatin1String("xlsx"))
-        QCOMPARE(sheets, QStringList({ "Sheet1", "Statistics" }));
+        QCOMPARE(sheets, QStringList({ "Sheet1", "Statistics", "Analysis" }));
     // The window's files keep the window's format: its header, then time of day, mode, distance,
     // signal, measuring time.
     QCOMPARE(table.takeFirst(),
@@ -695,6 +721,9 @@ void TestCli::testPlans()
     QCOMPARE(o["station"].toString(), "s'1;");
     QFile junit(dir.filePath(QStringLiteral("junit.xml")));
     QVERIFY(junit.open(QIODevice::ReadOnly) && junit.readAll().contains("<testsuite"));
+    // The run's bytes lie beside its record, under its name.
+    if (!signal)
+        QVERIFY(QFile::exists(dir.filePath(records.first().chopped(5) + ".tvxr")));
     if (signal)
         QVERIFY2(run.err.contains(QLatin1String("aborting")), qPrintable(run.err));
     QVERIFY2(run.err.contains(o["id"].toString() + " stored in " + qgetenv("XDG_DATA_HOME")
@@ -760,6 +789,187 @@ void TestCli::scan()
     QCOMPARE(run.out, found);
     if (found.isEmpty())
         QVERIFY2(run.err.contains("no module answered"), qPrintable(run.err));
+}
+
+void TestCli::analyzeFile_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QList<int>>("distances"); // of the first port, in order
+    QTest::addColumn<QList<double>>("seconds"); // when they came
+    QTest::addColumn<int>("errors");
+    QTest::addColumn<double>("coefficient"); // mm/°C; NaN: none
+    QTest::addColumn<int>("exitCode");
+    // 00:59:50 at +01:00 is 23:59:50 UTC: the runs pass midnight.
+    const QDateTime t0(QDate(2026, 12, 7), QTime(0, 59, 50), QTimeZone(3600));
+    const auto at
+        = [&](double s) { return t0.addMSecs(qint64(s * 1000)).toString(Qt::ISODateWithMs); };
+    const QString csvRecord = QStringLiteral("%1,%2,Auto measure,%3,110,");
+    QStringList csv { "port,time,mode,distance_mm,signal,measuring_time_ms" };
+    QList<int> mm;
+    QList<double> seconds;
+    for (int i = 0; i < 13; ++i) {
+        // An error reply counts among the records, not among the distances.
+        csv << csvRecord.arg(
+            "/dev/a", at(1.5 * i), i == 6 ? "0004" : QString::number(1000 + i * 7 % 5 + i / 9 * 3));
+        if (i == 6)
+            csv.last().replace(",110,", ",,");
+        else
+            mm << 1000 + i * 7 % 5 + i / 9 * 3, seconds << 1.5 * i;
+        if (i % 4 == 0) // a second port, whose name needs quotes
+            csv << csvRecord.arg("\"/dev/b,x\"", at(1.5 * i + 0.2), "999");
+    }
+    QTest::newRow("csv-error-counted-two-ports-past-midnight")
+        << csv << mm << seconds << 1 << qQNaN() << 0;
+
+    // Readings at 20 and 30 °C either side; the distance follows the temperature by 2 mm/°C.
+    const QString json = QStringLiteral(R"({"port":"p","time":"%1",%2})");
+    QStringList jsonl { R"({"port":"p","all":{"count":9}})",
+        json.arg(at(0), "\"temperature_c\":20") };
+    mm.clear();
+    seconds.clear();
+    for (int s = 10; s <= 90; s += 10) {
+        mm << 1000 + s / 5;
+        seconds << s;
+        jsonl << json.arg(at(s),
+            QStringLiteral(
+                R"("mode":"Auto measure","distance_mm":%1,"signal":110,"measuring_time_ms":null)")
+                .arg(mm.last()));
+    }
+    jsonl << json.arg(at(100), "\"temperature_c\":30");
+    QTest::newRow("jsonl-temperatures-give-2-mm-per-c") << jsonl << mm << seconds << 0 << 2.0 << 0;
+
+    const QStringList damaged { csv[0], csvRecord.arg("q", at(0), "1500"), "not a record",
+        csvRecord.arg("q", at(1), "1502") };
+    QTest::newRow("damaged-line-named-exit-1")
+        << damaged << QList<int> { 1500, 1502 } << QList<double> { 0, 1 } << 0 << qQNaN() << 1;
+}
+
+void TestCli::analyzeFile()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(QList<int>, distances);
+    QFETCH(QList<double>, seconds);
+    QFETCH(int, errors);
+    QFETCH(double, coefficient);
+    QFETCH(int, exitCode);
+    const QString path = m_dir.filePath(QTest::currentDataTag() + QStringLiteral(".log"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(lines.join('\n').toUtf8()) > 0);
+    file.close();
+    const Run run = cli({ "analyze", path, "--format", "jsonl" });
+    QCOMPARE(run.exitCode, exitCode);
+    if (exitCode)
+        QVERIFY2(run.err.contains("line 3"), qPrintable(run.err));
+    const QJsonObject o = QJsonDocument::fromJson(run.out.value(0).toUtf8()).object();
+    QCOMPARE(o["count"].toInt(), distances.size() + errors);
+    QCOMPARE(o["errors"].toInt(), errors);
+    // Each figure from its definition.
+    const int n = int(distances.size());
+    double mean = 0, squares = 0, meanS = 0, sxy = 0, sxx = 0;
+    for (int i = 0; i < n; ++i)
+        mean += distances[i] / double(n), meanS += seconds[i] / n;
+    for (int i = 0; i < n; ++i) {
+        squares += (distances[i] - mean) * (distances[i] - mean);
+        sxy += (seconds[i] - meanS) * (distances[i] - mean);
+        sxx += (seconds[i] - meanS) * (seconds[i] - meanS);
+    }
+    QVERIFY(near(o["mean"].toDouble(), mean));
+    QVERIFY(near(o["sigma"].toDouble(), std::sqrt(squares / (n - 1))));
+    QVERIFY(near(o["drift_mm_per_h"].toDouble(), 3600 * sxy / sxx));
+    // The overlapping Allan deviation by a plain loop, at tau = m x the interval of the records.
+    const QJsonArray allan = o["allan"].toArray();
+    int k = 0;
+    for (int m = 1; 2 * m <= n; m *= 2, ++k) {
+        double sum = 0;
+        for (int j = 0; j + 2 * m <= n; ++j) {
+            double first = 0, second = 0;
+            for (int i = 0; i < m; ++i)
+                first += distances[j + i], second += distances[j + m + i];
+            sum += (second - first) / m * (second - first) / m;
+        }
+        const QJsonObject point = allan[k].toObject();
+        QCOMPARE(point["n"].toInt(), n - 2 * m + 1);
+        QVERIFY(near(point["adev"].toDouble(), std::sqrt(sum / (2.0 * (n - 2 * m + 1)))));
+        QVERIFY(near(point["tau_s"].toDouble(), m * (seconds[1] - seconds[0])));
+    }
+    QCOMPARE(allan.size(), k);
+    // 1 mm bins, each counting its distance.
+    int binned = 0;
+    for (const QJsonValue bin : o["histogram"].toArray()) {
+        const double from = bin["from"].toDouble();
+        QCOMPARE(bin["to"].toDouble(), from + 1);
+        QCOMPARE(bin["count"].toInt(), int(distances.count(int(from + 0.5))));
+        binned += bin["count"].toInt();
+    }
+    QCOMPARE(binned, n);
+    QVERIFY(qIsNaN(coefficient) ? o["temperature_mm_per_c"].isNull()
+                                : near(o["temperature_mm_per_c"].toDouble(), coefficient));
+}
+
+void TestCli::recordAndReplay_data()
+{
+    QTest::addColumn<QStringList>("module");
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("measure-continuous-gaussian-115200-analyzed")
+        << QStringList { "--baud", "115200", "--rate", "max", "--model", "noisy", "--noise-kind",
+               "gaussian", "--noise", "5", "--distance", "2500" }
+        << QStringList { "--baud", "115200", "measure", "--seconds", "1", "--analyze", "--format",
+               "jsonl" };
+    QTest::newRow("measure-count-modbus")
+        << QStringList { "--model", "ramp" }
+        << QStringList { "--check", "crc", "measure", "--count", "3", "--format", "jsonl" };
+    QTest::newRow("send-raw-frame") << QStringList() << QStringList { "send", "AA 80 00 06 86" };
+}
+
+void TestCli::recordAndReplay()
+{
+    QFETCH(QStringList, module);
+    QFETCH(QStringList, args);
+    const QString log = m_dir.filePath(QTest::currentDataTag() + QStringLiteral(".tvxr"));
+    Module m(module);
+    const Run recorded = cli(args + QStringList { "--port", m.path, "--record", log });
+    QCOMPARE(recorded.exitCode, 0);
+    Module player({ "--replay", log });
+    const Run replayed = cli(args + QStringList { "--port", player.path });
+    QCOMPARE(replayed.exitCode, 0);
+    // The same records, times aside, as the recorded module's.
+    QVERIFY(!recorded.out.isEmpty());
+    QCOMPARE(timesAside(replayed, player.path), timesAside(recorded, m.path));
+    if (!args.contains(QLatin1String("--analyze")))
+        return;
+    // The figures of the records printed, and near what the module was told.
+    QList<double> mm;
+    for (const QString &line : recorded.out)
+        if (line.contains(QLatin1String("distance_mm")))
+            mm << QJsonDocument::fromJson(line.toUtf8())["distance_mm"].toDouble();
+    double mean = 0, squares = 0;
+    for (double d : mm)
+        mean += d / double(mm.size());
+    for (double d : mm)
+        squares += (d - mean) * (d - mean);
+    const QJsonObject o = QJsonDocument::fromJson(recorded.out.last().toUtf8()).object();
+    QCOMPARE(o["count"].toInt(), mm.size());
+    QVERIFY(near(o["mean"].toDouble(), mean));
+    QVERIFY(near(o["sigma"].toDouble(), std::sqrt(squares / double(mm.size() - 1))));
+    QVERIFY2(qAbs(mean - 2500) < 1.5 && qAbs(o["sigma"].toDouble() - 5) < 1,
+        qPrintable(recorded.out.last()));
+}
+
+void TestCli::temperatureReads()
+{
+    Module m({ "--rate", "50", "--temperature", "21.5" });
+    const Run run = cli({ "measure", "--port", m.path, "--seconds", "2.5", "--temperature-every",
+        "1", "--format", "jsonl" });
+    QCOMPARE(run.exitCode, 0);
+    const QStringList readings = run.out.filter(QStringLiteral("\"temperature_c\":21.5}"));
+    QVERIFY(readings.size() >= 2);
+    // Read, start; then for each later read: stop, read, start; and the stop that ends the run.
+    const QByteArray read = aa("80 00 08"), start = aa("00 00 20 00 01 00 04"),
+                     stop = QByteArray("\x58");
+    QByteArray wire = read + start;
+    for (qsizetype i = 1; i < readings.size(); ++i)
+        wire += stop + read + start;
+    QCOMPARE(m.received(), hexText(wire + stop));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -50,7 +50,7 @@ private slots:
         QTest::addColumn<double>("band");
         QTest::addColumn<QVariantMap>("facts"); // a null value: the figure has none
         Records noise, ramp, step, midnight, broken, warm;
-        Temperatures readings;
+        Temperatures readings, beforeMidnight;
         QRandomGenerator seeded(7);
         std::normal_distribution<double> gaussian(1234, 5);
         for (int i = 0; i < 65536; ++i)
@@ -68,6 +68,9 @@ private slots:
             warm << record(i * 1000LL, 2160 + i);
         for (int i = -1; i <= 20; ++i)
             readings << Temperature { i * 10000LL + 500, 20 + (i * 10 + 0.5) / 8 };
+        // The same readings on a clock of the day: the first at 23:59:50.5, the run from 00:00.
+        for (const Temperature &t : readings)
+            beforeMidnight << Temperature { (t.clockMs + kDayMs) % kDayMs, t.celsius };
         const QVariant none;
         row("white-noise-allan-against-the-formula", noise, { { "tau0", 0.1 }, { "temp", none } });
         row("ramp-is-pure-drift", ramp, { { "drift", 3600.0 }, { "warmup", none } });
@@ -80,6 +83,7 @@ private slots:
             { record(0, 5), record(1000, 6), record(3000, 5), record(6000, 7), record(10000, 5) },
             { { "tau0", 2.5 }, { "gaps", 0 } });
         row("temperature-coefficient", warm, { { "temp", 8.0 }, { "drift", 3600.0 } }, readings);
+        row("temperature-read-before-midnight", warm, { { "temp", 8.0 } }, beforeMidnight);
         row("one-record", { record(5, -40) },
             { { "tau0", 0.0 }, { "drift", none }, { "warmup", 0.0 } });
         row("empty-run", {}, { { "drift", none }, { "warmup", none }, { "temp", none } }, readings);

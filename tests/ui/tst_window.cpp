@@ -7,15 +7,19 @@
 
 #include "core/commands.h"
 #include "core/frames.h"
+#include "core/replay/bytelog.h"
 #include "export/save_file.h"
 #include "io/mytimer.h"
 #include "ui/texts.h"
 
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <atomic>
 #include <memory>
@@ -114,6 +118,8 @@ private slots:
     void findModule();
     void saveData_data();
     void saveData();
+    void analysisView();
+    void recordBytes();
 };
 
 void TestWindow::buttonSendsBuiltFrameOrWarns_data()
@@ -427,6 +433,82 @@ void TestWindow::saveData()
         QCOMPARE(rows.at(i + 1).at(2), QStringLiteral("2345"));
     }
     QVERIFY(!QImage(dir.filePath(QStringLiteral("run.jpg"))).isNull());
+    if (!name.endsWith(QLatin1String(".xlsx")))
+        return;
+    // The Analysis sheet: the figures of the three distances the module was told to give.
+    QProcess reader;
+    reader.start(testsupport::pythonWithOpenpyxl(),
+        { testsupport::sourceDir() + "/tests/export/read_xlsx.py", path });
+    QVERIFY(reader.waitForFinished(120000));
+    const QJsonArray sheet
+        = QJsonDocument::fromJson(reader.readAllStandardOutput())["analysis"].toArray();
+    QCOMPARE(sheet[0][0].toString(), QStringLiteral("Records"));
+    QCOMPARE(sheet[0][1].toDouble(), 3.0);
+    QCOMPARE(sheet[3][0].toString(), QStringLiteral("Mean mm"));
+    QCOMPARE(sheet[3][1].toDouble(), 2345.0);
+}
+
+void TestWindow::analysisView()
+{
+    WindowRig r;
+    sim::ServerOptions o;
+    o.module.model = sim::DistanceModel::Ramp;
+    o.module.distanceMm = 1000;
+    o.module.rampStepMm = 7;
+    QVERIFY(r.open(o, 0));
+    for (int i = 1; i <= 8; ++i) {
+        r.click("button_once");
+        QTRY_COMPARE_WITH_TIMEOUT(r.w.session().records().size(), i, 5000);
+    }
+    r.click("button_analysis");
+    auto *view = r.w.findChild<QDialog *>(QStringLiteral("analysis_view"));
+    QVERIFY(view && view->isVisible());
+    auto *figures = view->findChild<QTableWidget *>(QStringLiteral("analysis_figures"));
+    // The mean of the distances in the replies the module sent (bytes 6 to 9, high byte first).
+    double mean = 0;
+    for (const QByteArray &reply : std::as_const(r.replies))
+        mean += qFromBigEndian<qint32>(reply.constData() + 6) / 8.0;
+    QCOMPARE(figures->item(0, 1)->text(), QStringLiteral("8"));
+    QCOMPARE(figures->item(3, 0)->text(), QStringLiteral("Mean mm"));
+    QCOMPARE(figures->item(3, 1)->text().toDouble(), mean);
+    auto *histogram = view->findChild<QCustomPlot *>(QStringLiteral("analysis_histogram"));
+    double binned = 0;
+    for (const QCPBarsData &bar : *static_cast<QCPBars *>(histogram->plottable(0))->data())
+        binned += bar.value;
+    QCOMPARE(binned, 8.0);
+    // Eight distances: tau0, 2 tau0 and 4 tau0.
+    QCOMPARE(
+        view->findChild<QCustomPlot *>(QStringLiteral("analysis_allan"))->graph(0)->dataCount(), 3);
+    r.click("button_Language");
+    QCOMPARE(figures->item(0, 0)->text(), QStringLiteral("记录数"));
+    r.click("button_clear_show"); // the run since Delete Data: none
+    QCOMPARE(figures->item(0, 1)->text(), QStringLiteral("0"));
+}
+
+void TestWindow::recordBytes()
+{
+    QTemporaryDir dir;
+    WindowRig r;
+    QVERIFY(!r.w.findChild<QPushButton *>(QStringLiteral("button_record"))->isEnabled());
+    QVERIFY(r.open({}, 0));
+    r.w.askRecordFileName = [&dir] { return dir.filePath(QStringLiteral("line")); };
+    r.click("button_record");
+    for (int i = 1; i <= 3; ++i) {
+        r.click("button_once");
+        QTRY_COMPARE_WITH_TIMEOUT(r.w.session().records().size(), i, 5000);
+    }
+    r.click("button_record");
+    QFile file(dir.filePath(QStringLiteral("line.tvxr")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const core::replay::Log log = core::replay::decode(file.readAll());
+    QVERIFY2(log.error.isEmpty(), qPrintable(log.error));
+    QCOMPARE(log.header.baud, core::protocol::kBaudRates[sim::ServerOptions().module.baudCode]);
+    // Every byte the module read and every byte it sent, each way in order.
+    QByteArray sent, received;
+    for (const core::replay::Entry &e : log.entries)
+        (e.direction == core::replay::Direction::Sent ? sent : received) += e.bytes;
+    QCOMPARE(sent, r.received);
+    QCOMPARE(received, r.replies.join());
 }
 
 QTEST_MAIN(TestWindow)

@@ -15,6 +15,7 @@ namespace core::analysis {
 namespace {
 
 constexpr qint64 kMinuteMs = 60 * 1000;
+constexpr qint64 kDayMs = 24 * 60 * kMinuteMs;
 constexpr qint64 kReferenceMs = 10 * kMinuteMs;
 constexpr qint64 kMaxBins = 200;
 constexpr double kMsPerHour = 3600.0 * 1000.0;
@@ -136,7 +137,11 @@ std::optional<double> temperatureSlope(const std::vector<qint64> &ms, const std:
     std::vector<double> at, celsius, distance;
     qint64 previous = startMs;
     for (const Temperature &t : temperatures) {
+        const bool first = at.empty();
         previous = unwrapClock(t.clockMs, previous);
+        // The first reading may come just before the first record and before midnight.
+        if (first && previous - startMs > kDayMs / 2)
+            previous -= kDayMs;
         at.push_back(double(previous));
         celsius.push_back(t.celsius);
     }

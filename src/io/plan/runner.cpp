@@ -87,6 +87,8 @@ void Runner::start()
         endAttempt();
         return;
     }
+    if (!m_options.byteLog.isEmpty())
+        m_link.record(m_options.byteLog, &m_byteLogError);
     runStep();
 }
 
@@ -132,18 +134,19 @@ void Runner::runStep()
                 }
                 core::commands::Inputs in = inputs();
                 in.offset = *c.newOffset;
-                ask(Command::SetOffset, in, [this](const core::replies::Reply &r, const QByteArray &b) {
-                    if (r.kind != core::replies::Kind::OffsetSet) {
-                        m_values.failure
-                            = QStringLiteral("offset write refused: ") + core::frames::toHexText(b);
-                        endAttempt();
-                        return;
-                    }
-                    askNumber(Quantity::Offset, [this](int back) {
-                        m_values.offsetReadBack = back;
-                        measure(&m_values.series, [this] { endAttempt(); });
+                ask(Command::SetOffset, in,
+                    [this](const core::replies::Reply &r, const QByteArray &b) {
+                        if (r.kind != core::replies::Kind::OffsetSet) {
+                            m_values.failure = QStringLiteral("offset write refused: ")
+                                + core::frames::toHexText(b);
+                            endAttempt();
+                            return;
+                        }
+                        askNumber(Quantity::Offset, [this](int back) {
+                            m_values.offsetReadBack = back;
+                            measure(&m_values.series, [this] { endAttempt(); });
+                        });
                     });
-                });
             });
         });
         break;
@@ -196,6 +199,9 @@ void Runner::finish()
     m_record.steps = m_sequence.steps();
     m_record.outcome = m_sequence.outcome();
     m_record.endTime = QDateTime::currentDateTime();
+    QString error;
+    if (!m_options.byteLog.isEmpty() && !m_link.record({}, &error) && m_byteLogError.isEmpty())
+        m_byteLogError = error;
     m_link.close();
     emit finished();
 }
@@ -217,8 +223,9 @@ core::commands::Inputs Runner::inputs() const
 
 core::replies::Reply Runner::decode(const QByteArray &bytes) const
 {
-    return m_settings.checkMode == core::CheckMode::Sum8 ? core::replies::decodeAa(bytes, {})
-                                     : core::replies::decodeModbus(bytes, m_link.lastSent());
+    return m_settings.checkMode == core::CheckMode::Sum8
+        ? core::replies::decodeAa(bytes, {})
+        : core::replies::decodeModbus(bytes, m_link.lastSent());
 }
 
 QString Runner::settingsText() const
@@ -230,8 +237,9 @@ void Runner::ask(Command command, core::commands::Inputs in, Then then)
 {
     const core::commands::Built built = core::commands::build(command, m_settings.checkMode, in);
     if (!built.text) {
-        m_values.error = QStringLiteral("the module has no such command in %1")
-                             .arg(m_settings.checkMode == core::CheckMode::Sum8 ? "0xAA frames" : "Modbus");
+        m_values.error
+            = QStringLiteral("the module has no such command in %1")
+                  .arg(m_settings.checkMode == core::CheckMode::Sum8 ? "0xAA frames" : "Modbus");
         endAttempt();
         return;
     }
@@ -285,8 +293,8 @@ void Runner::measure(core::plan::Series *series, std::function<void()> then)
         ask(Command::MeasureMode, inputs(),
             [this, then](const core::replies::Reply &r, const QByteArray &b) {
                 if (r.kind != core::replies::Kind::MeasureModeSet) {
-                    m_values.error
-                        = QStringLiteral("measuring speed not taken: ") + core::frames::toHexText(b);
+                    m_values.error = QStringLiteral("measuring speed not taken: ")
+                        + core::frames::toHexText(b);
                     endAttempt();
                     return;
                 }
@@ -309,18 +317,19 @@ void Runner::measureOnce(std::function<void()> then)
         then();
         return;
     }
-    ask(Command::MeasureOnce, inputs(), [this, then](const core::replies::Reply &r, const QByteArray &b) {
-        if (r.kind == core::replies::Kind::Measurement) {
-            m_series->samples << qint32(r.number);
-        } else if (r.isError()) {
-            ++m_series->errorReplies;
-        } else {
-            m_values.error = QStringLiteral("not a measurement: ") + core::frames::toHexText(b);
-            endAttempt();
-            return;
-        }
-        measureOnce(then);
-    });
+    ask(Command::MeasureOnce, inputs(),
+        [this, then](const core::replies::Reply &r, const QByteArray &b) {
+            if (r.kind == core::replies::Kind::Measurement) {
+                m_series->samples << qint32(r.number);
+            } else if (r.isError()) {
+                ++m_series->errorReplies;
+            } else {
+                m_values.error = QStringLiteral("not a measurement: ") + core::frames::toHexText(b);
+                endAttempt();
+                return;
+            }
+            measureOnce(then);
+        });
 }
 
 void Runner::stopContinuous(std::function<void()> then)
@@ -343,19 +352,19 @@ void Runner::setNext(int index)
     core::commands::Inputs in = inputs();
     // Each write is answered at the settings it was sent at; the speed goes last, to the module's
     // new address, and its answer still comes at the old speed.
-    auto write
-        = [&](Command c, core::replies::Kind answer, const QString &what, std::function<void()> apply) {
-              ask(c, in, [=](const core::replies::Reply &r, const QByteArray &b) {
-                  if (r.kind != answer) {
-                      m_values.failure = what + QStringLiteral(" refused: ") + core::frames::toHexText(b);
-                      endAttempt();
-                      return;
-                  }
-                  if (apply)
-                      apply();
-                  setNext(index + 1);
-              });
-          };
+    auto write = [&](Command c, core::replies::Kind answer, const QString &what,
+                     std::function<void()> apply) {
+        ask(c, in, [=](const core::replies::Reply &r, const QByteArray &b) {
+            if (r.kind != answer) {
+                m_values.failure = what + QStringLiteral(" refused: ") + core::frames::toHexText(b);
+                endAttempt();
+                return;
+            }
+            if (apply)
+                apply();
+            setNext(index + 1);
+        });
+    };
     switch (index) {
     case 0:
         if (s.setOffset) {
@@ -384,11 +393,11 @@ void Runner::setNext(int index)
     case 3:
         if (s.setBaud) {
             const int baud = *s.setBaud;
-            in.baudCode = int(
-                std::find(std::begin(core::protocol::kBaudRates), std::end(core::protocol::kBaudRates), baud)
+            in.baudCode = int(std::find(std::begin(core::protocol::kBaudRates),
+                                  std::end(core::protocol::kBaudRates), baud)
                 - std::begin(core::protocol::kBaudRates));
-            write(Command::SetBaudRate, core::replies::Kind::BaudRateSet, QStringLiteral("baud rate"),
-                [this, baud] { m_settings.baud = baud; });
+            write(Command::SetBaudRate, core::replies::Kind::BaudRateSet,
+                QStringLiteral("baud rate"), [this, baud] { m_settings.baud = baud; });
             return;
         }
         [[fallthrough]];

@@ -32,6 +32,7 @@ struct RunOptions
     std::optional<int> baud;
     std::optional<int> address;
     std::optional<int> timeoutMs;
+    QString byteLog; ///< every byte of the run is recorded here (io::Link::record); empty: none
 };
 
 /**
@@ -57,6 +58,8 @@ public:
     bool isFinished() const { return m_finished; }
     /** @brief The record so far; complete once finished. */
     const core::plan::RunRecord &record() const { return m_record; }
+    /** @brief Why the byte log could not be written; empty while all is well. */
+    const QString &byteLogError() const { return m_byteLogError; }
 
 signals:
     /** Each attempt of a step once judged (its number counts from 1). */
@@ -116,6 +119,7 @@ private:
     bool m_abort = false;
     bool m_lost = false;
     bool m_finished = false;
+    QString m_byteLogError;
 };
 
 } // namespace io::plan
