@@ -39,7 +39,7 @@ Outcome scanFor(int baud, int mode, int aaAddress, int modbusAddress)
         std::fprintf(stderr, "virtual module: %s\n", qPrintable(server.errorString()));
         std::exit(1);
     }
-    PortScanner scanner;
+    io::PortScanner scanner;
     Outcome out;
     QElapsedTimer clock, probe;
     int lastBaud = 0;
@@ -49,17 +49,18 @@ Outcome scanFor(int baud, int mode, int aaAddress, int modbusAddress)
             ++out.perBaud[lastBaud].second;
         }
     };
-    QObject::connect(&scanner, &PortScanner::probing, [&](int, int, const core::scan::Target &t) {
-        account();
-        lastBaud = t.baud;
-        probe.start();
-    });
-    QObject::connect(&scanner, &PortScanner::found, [&](const core::scan::Target &t) {
+    QObject::connect(
+        &scanner, &io::PortScanner::probing, [&](int, int, const core::scan::Target &t) {
+            account();
+            lastBaud = t.baud;
+            probe.start();
+        });
+    QObject::connect(&scanner, &io::PortScanner::found, [&](const core::scan::Target &t) {
         out.found = t.baud == baud
             && (t.checkMode == core::CheckMode::Sum8 ? aaAddress : modbusAddress) == t.address;
     });
     QEventLoop loop;
-    QObject::connect(&scanner, &PortScanner::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&scanner, &io::PortScanner::finished, &loop, &QEventLoop::quit);
     core::scan::Plan plan;
     if (mode >= 0)
         plan.checkModes = { core::CheckMode(mode) };

@@ -15,7 +15,7 @@ ScanJob::ScanJob(const QString &port, const Settings &settings, Output *output,
     , m_all(all)
     , m_answerMs(answerMs)
 {
-    connect(&m_scanner, &PortScanner::probing, this,
+    connect(&m_scanner, &io::PortScanner::probing, this,
         [this](int index, int total, const core::scan::Target &t) {
             const bool factory = t.address == core::protocol::addressRange(t.checkMode).factory;
             if (index == 0 && factory)
@@ -30,9 +30,9 @@ ScanJob::ScanJob(const QString &port, const Settings &settings, Output *output,
                        .arg(core::checkModeWord(t.checkMode))
                        .arg(100 * index / qMax(total, 1)));
         });
-    connect(&m_scanner, &PortScanner::found, this,
+    connect(&m_scanner, &io::PortScanner::found, this,
         [this](const core::scan::Target &t) { m_output->found(m_port, t); });
-    connect(&m_scanner, &PortScanner::finished, this,
+    connect(&m_scanner, &io::PortScanner::finished, this,
         [this](int found, bool cancelled, const QString &error) {
             if (!error.isEmpty()) {
                 const QString location = io::ports::systemLocation(m_port);

@@ -9,7 +9,7 @@
 namespace cli {
 
 /**
- * Tries the targets on its port with a PortScanner (not the serial worker: the scanner changes
+ * Tries the targets on its port with an io::PortScanner (not the serial worker: the scanner changes
  * speed between probes). Each module found is one line on standard output; exit status 1 when
  * none answers.
  */
@@ -23,7 +23,7 @@ public:
     void stop(const QString &why) override;
 
 private:
-    PortScanner m_scanner;
+    io::PortScanner m_scanner;
     QList<core::scan::Target> m_targets;
     bool m_all;
     int m_answerMs;

@@ -3,6 +3,8 @@
 
 #include "io/log.h"
 
+namespace io {
+
 PortScanner::PortScanner(QObject *parent)
     : QObject(parent)
     , m_port(this)
@@ -172,3 +174,5 @@ void PortScanner::finish(bool cancelled, const QString &error)
         m_port.close();
     emit finished(int(m_found.size()), cancelled, error);
 }
+
+} // namespace io

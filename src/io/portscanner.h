@@ -11,6 +11,8 @@
 #include <QString>
 #include <QTimer>
 
+namespace io {
+
 /**
  * Sends the probes of a scan one at a time on a port of its own and waits for each only as long
  * as an answer at that speed needs. The port must not be open elsewhere; the scanner opens it at
@@ -68,3 +70,5 @@ private:
     Phase m_phase = Phase::Idle;
     int m_answerMs = core::scan::kAnswerMs;
 };
+
+} // namespace io

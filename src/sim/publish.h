@@ -19,7 +19,6 @@ public:
     bool publish(const QString &target);
     void unpublish();
 
-    bool isPublished() const { return m_lockFd >= 0; }
     QString linkPath() const { return m_linkPath; }
     QString errorString() const { return m_error; }
 

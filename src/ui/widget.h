@@ -29,7 +29,9 @@ class QProgressBar;
 class QPushButton;
 class QSerialPort;
 class QTimer;
+namespace io {
 class PortScanner;
+}
 class MyTimer;
 class Thread_1;
 class save_file;
@@ -236,7 +238,7 @@ private:
     void showModuleFound(const core::scan::Target &module);
     void endModuleSearch(int foundCount, bool cancelled, const QString &error);
     QPushButton *button_find_module = nullptr;
-    PortScanner *module_search = nullptr;
+    io::PortScanner *module_search = nullptr;
     QDialog *search_dialog = nullptr;
     QLabel *search_label = nullptr;
     QProgressBar *search_bar = nullptr;

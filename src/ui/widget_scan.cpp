@@ -32,7 +32,7 @@ void Widget::setUpModuleSearch()
     });
     connect(button_find_module, &QPushButton::clicked, this, &Widget::startModuleSearch);
 
-    module_search = new PortScanner(this);
+    module_search = new io::PortScanner(this);
     search_dialog = new QDialog(this);
     search_label = new QLabel(search_dialog);
     search_bar = new QProgressBar(search_dialog);
@@ -47,8 +47,8 @@ void Widget::setUpModuleSearch()
     search_dialog->setMinimumWidth(420);
     // Cancel, Escape and the window's close button all end the scan.
     connect(buttons, &QDialogButtonBox::rejected, search_dialog, &QDialog::reject);
-    connect(search_dialog, &QDialog::rejected, module_search, &PortScanner::cancel);
-    connect(module_search, &PortScanner::probing, this,
+    connect(search_dialog, &QDialog::rejected, module_search, &io::PortScanner::cancel);
+    connect(module_search, &io::PortScanner::probing, this,
         [this](int index, int total, const core::scan::Target &t) {
             search_bar->setMaximum(total);
             search_bar->setValue(index);
@@ -57,8 +57,8 @@ void Widget::setUpModuleSearch()
                                       .arg(ui->jiaoyan_mode->itemText(core::indexOf(t.checkMode)))
                                       .arg(t.address));
         });
-    connect(module_search, &PortScanner::found, this, &Widget::showModuleFound);
-    connect(module_search, &PortScanner::finished, this, &Widget::endModuleSearch);
+    connect(module_search, &io::PortScanner::found, this, &Widget::showModuleFound);
+    connect(module_search, &io::PortScanner::finished, this, &Widget::endModuleSearch);
 }
 
 void Widget::startModuleSearch()

@@ -23,15 +23,15 @@ struct Run
 
 Run scanFor(const QString &port, const core::scan::Plan &plan, bool all, int cancelAt = -1)
 {
-    PortScanner scanner;
+    io::PortScanner scanner;
     Run run;
-    QObject::connect(&scanner, &PortScanner::probing, [&](int index, int, const Target &) {
+    QObject::connect(&scanner, &io::PortScanner::probing, [&](int index, int, const Target &) {
         run.probes = index + 1;
         if (index == cancelAt)
             scanner.cancel();
     });
-    QObject::connect(&scanner, &PortScanner::found, [&](const Target &t) { run.found << t; });
-    QSignalSpy finished(&scanner, &PortScanner::finished);
+    QObject::connect(&scanner, &io::PortScanner::found, [&](const Target &t) { run.found << t; });
+    QSignalSpy finished(&scanner, &io::PortScanner::finished);
     scanner.start(port, core::scan::order(plan), all, plan.answerMs);
     if (!finished.wait(60000))
         return { {}, -1, false, "no end" };
