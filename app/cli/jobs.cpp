@@ -102,6 +102,9 @@ void PortJob::finish(int exitCode)
 
 LinkJob::LinkJob(const QString &port, const Settings &settings, Output *output)
     : PortJob(port, settings, output)
+    // The CLI only writes what comes, so its workers read in the main thread: one thread wake-up
+    // a reply instead of two, with one port or sixteen.
+    , m_link(nullptr, io::Link::Threading::CallersThread)
 {
     connect(&m_link, &io::Link::replyReceived, this, [this](const QByteArray &bytes) {
         if (!isFinished())

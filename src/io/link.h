@@ -1,4 +1,4 @@
-// Link: one serial worker and its port in a thread of their own, for front-ends without a window.
+// Link: one serial worker and its port, for front-ends without a window.
 #pragma once
 
 #include "core/protocol.h"
@@ -9,6 +9,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <functional>
+
 class QSerialPort;
 class Thread_1;
 
@@ -18,12 +20,20 @@ namespace io {
  * Drives a Thread_1 the way the window does (same worker, same splitter, same CRC rule) from any
  * thread with an event loop: open, send frames, get each accepted reply as bytes, learn when the
  * line is lost, and time out a reply that does not come.
+ *
+ * The worker runs in a thread of its own, or in the caller's: a program that only writes what
+ * comes (the CLI) saves a thread hand-off per reply, while a window keeps its thread free.
  */
 class Link : public QObject
 {
     Q_OBJECT
 public:
-    explicit Link(QObject *parent = nullptr);
+    enum class Threading {
+        OwnThread, ///< the worker reads in a thread of its own
+        CallersThread, ///< the worker reads in the event loop of the thread making the link
+    };
+
+    explicit Link(QObject *parent = nullptr, Threading threading = Threading::OwnThread);
     /** Closes the port and ends the worker's thread. */
     ~Link() override;
 
@@ -59,6 +69,8 @@ signals:
 private:
     void onPortState(bool open, const QString &reason);
     void onReply(const QByteArray &reply);
+    /** Runs @p work in the worker's thread and waits for it. */
+    void inWorker(const std::function<void()> &work);
 
     QThread m_thread;
     QSerialPort *m_port;

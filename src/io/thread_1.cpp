@@ -30,11 +30,16 @@ namespace {
 const char kUnknownPortError[] = "serial port error";
 } // namespace
 
+void io::connectWorker(Thread_1 *worker, QSerialPort *port)
+{
+    QObject::connect(port, &QSerialPort::readyRead, worker, &Thread_1::slot_receive_data_son);
+}
+
 void io::runInThread(Thread_1 *worker, QSerialPort *port, QThread *thread)
 {
     QObject::connect(thread, &QThread::finished, port, &QObject::deleteLater);
     QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
-    QObject::connect(port, &QSerialPort::readyRead, worker, &Thread_1::slot_receive_data_son);
+    connectWorker(worker, port);
     worker->moveToThread(thread);
     port->moveToThread(thread);
     thread->start(QThread::InheritPriority);

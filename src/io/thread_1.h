@@ -24,10 +24,12 @@ namespace io {
 /**
  * @brief Puts @p worker and its @p port into @p thread and starts it: the port's readyRead()
  * reaches the worker, and both are deleted in that thread when it finishes, the port first, so the
- * worker never holds a dangling pointer. The window, the command line and the tests all run the
- * serial worker this way.
+ * worker never holds a dangling pointer. The window and the plan runner run the serial worker
+ * this way; the command line keeps it in its own thread (connectWorker() alone).
  */
 void runInThread(Thread_1 *worker, QSerialPort *port, QThread *thread);
+/** @brief The port's readyRead() reaches @p worker, in whatever thread both live. */
+void connectWorker(Thread_1 *worker, QSerialPort *port);
 } // namespace io
 
 /**
