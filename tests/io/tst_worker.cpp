@@ -189,7 +189,10 @@ private slots:
         for (int tries = 0; gathering && tries < 500; ++tries) {
             QThread::msleep(2);
             QMetaObject::invokeMethod(
-                rig.worker, [&] { gathering = !rig.worker->buffer_receive.isEmpty(); },
+                rig.worker,
+                [&gathering, worker = rig.worker] {
+                    gathering = !worker->buffer_receive.isEmpty();
+                },
                 Qt::BlockingQueuedConnection);
         }
         QVERIFY(!gathering);
