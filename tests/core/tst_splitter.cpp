@@ -170,6 +170,9 @@ private slots:
         fRow("aa-rest-too-late", 0, { m.left(6), m.mid(6) }, { 0, kLife + 1 }, {}, 0, 13);
         fRow("aa-trickle-keeps-first-arrival", 0, { m.left(4), m.mid(4, 2), m.mid(6) },
             { 0, 60, 120 }, {}, 0, 13);
+        // A tail given up leaves no age behind: the next cut reply has its own life.
+        fRow("aa-new-tail-gets-its-own-life", 0, { m.left(6), {}, m.left(6), m.mid(6) },
+            { 0, kLife + 1, kLife + 50, kLife + 60 }, { m }, 0, 6);
         fRow("aa0000-held-at-tail-life", 0, { z, {} }, { 0, kLife }, { z }, 1, 0);
         fRow("aa0000-handed-up-after", 0, { z, {} }, { 0, kLife + 1 }, { z }, 0, 0);
         fRow("ee-lone-header-handed-up-late", 0, { hex("EE") }, { 0 }, { hex("EE") }, 1, 0);
