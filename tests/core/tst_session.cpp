@@ -131,6 +131,38 @@ private slots:
         QCOMPARE(session.table(), (QList<QList<QString>> { all, first }));
     }
 
+    void recordOf_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<qint64>("number");
+        QTest::addColumn<QByteArray>("word");
+        QTest::addColumn<QStringList>("texts"); // distance or code, signal, ms
+        using K = core::replies::Kind;
+        QTest::newRow("measurement-with-signal")
+            << int(K::Measurement) << qint64(1234) << QByteArray()
+            << QStringList { "1234", "110", "187" };
+        QTest::newRow("module-error-code-keeps-both-bytes")
+            << int(K::ModuleError) << qint64(0x0F) << QByteArray::fromHex("000F")
+            << QStringList { "000F", "", "187" };
+        QTest::newRow("modbus-exception-one-byte")
+            << int(K::ModbusException) << qint64(4) << QByteArray::fromHex("04")
+            << QStringList { "04", "", "187" };
+    }
+    void recordOf()
+    {
+        QFETCH(int, kind);
+        QFETCH(qint64, number);
+        QFETCH(QByteArray, word);
+        QFETCH(QStringList, texts);
+        core::replies::Reply reply;
+        reply.kind = core::replies::Kind(kind);
+        reply.number = number;
+        reply.signal = 110;
+        reply.word = word;
+        const Record record = core::recordOf(reply, kClock, 1, core::Language::English, 187);
+        QCOMPARE(core::recordTexts(record).mid(2), texts);
+    }
+
     void stats_data()
     {
         QTest::addColumn<Run>("run");
