@@ -60,13 +60,13 @@ QString defaultPath()
         + QStringLiteral("/tovandrix/results.sqlite");
 }
 
-std::optional<Location> parseLocation(const QString &spec, QString *error)
+std::optional<Location> parseLocation(const QString &dbText, QString *error)
 {
     Location where;
-    if (!spec.startsWith(QLatin1String("postgresql://"))
-        && !spec.startsWith(QLatin1String("postgres://"))) {
-        where.path = spec.startsWith(QLatin1String("sqlite:")) ? spec.mid(7) : spec;
-        if (spec.isEmpty())
+    if (!dbText.startsWith(QLatin1String("postgresql://"))
+        && !dbText.startsWith(QLatin1String("postgres://"))) {
+        where.path = dbText.startsWith(QLatin1String("sqlite:")) ? dbText.mid(7) : dbText;
+        if (dbText.isEmpty())
             where.path = defaultPath();
         if (where.path.isEmpty()) {
             fail(error, QStringLiteral("--db sqlite: needs a file name"));
@@ -77,9 +77,10 @@ std::optional<Location> parseLocation(const QString &spec, QString *error)
     static const QRegularExpression url(
         QStringLiteral("^postgres(?:ql)?://([^@/]*)@([^/:?]+|\\[[^\\]/]+\\])(?::(\\d{1,5}))?/([^?/"
                        "]+)(?:\\?(.*))?$"));
-    const QRegularExpressionMatch m = url.match(spec);
+    const QRegularExpressionMatch m = url.match(dbText);
     // Never quote the address back: it may hold the password that is being refused.
-    const QString authority = spec.section(QLatin1String("://"), 1).section(QLatin1Char('/'), 0, 0);
+    const QString authority
+        = dbText.section(QLatin1String("://"), 1).section(QLatin1Char('/'), 0, 0);
     if (authority.section(QLatin1Char('@'), 0, -2).contains(QLatin1Char(':'))) {
         fail(error, kPasswordAdvice);
         return std::nullopt;

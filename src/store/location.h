@@ -32,7 +32,7 @@ QString defaultPath();
  * is percent-encoded, "%2Frun%2Fpostgresql"). A password in the address is refused: it would show
  * in the process list. Nothing, with the reason in @p error, for an address that is not usable.
  */
-std::optional<Location> parseLocation(const QString &spec, QString *error = nullptr);
+std::optional<Location> parseLocation(const QString &dbText, QString *error = nullptr);
 
 /** @brief The password kept in the first line of a file (`--db-password-file`). */
 std::optional<QString> readPasswordFile(const QString &path, QString *error = nullptr);

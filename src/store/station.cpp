@@ -4,9 +4,9 @@
 namespace store {
 
 std::unique_ptr<Station> Station::open(
-    const QString &spec, QString *error, const QString &passwordFile, const QString &localPath)
+    const QString &dbText, QString *error, const QString &passwordFile, const QString &localPath)
 {
-    const std::optional<Location> where = parseLocation(spec, error);
+    const std::optional<Location> where = parseLocation(dbText, error);
     if (!where)
         return nullptr;
     auto station = std::unique_ptr<Station>(new Station);

@@ -18,13 +18,13 @@ class Station
 {
 public:
     /**
-     * @brief Opens what `--db` names (@p spec; empty text: the default file). A server address
+     * @brief Opens what `--db` names (@p dbText; empty text: the default file). A server address
      * opens the station's own file (@p localPath, by default the default file) beside it; a
      * server that cannot be reached now is no error, its runs wait in the file. The password
      * comes from @p passwordFile (`--db-password-file`), else libpq's PGPASSWORD or ~/.pgpass.
      * @return nothing, with the reason in @p error, when the station's file cannot be used.
      */
-    static std::unique_ptr<Station> open(const QString &spec, QString *error,
+    static std::unique_ptr<Station> open(const QString &dbText, QString *error,
         const QString &passwordFile = {}, const QString &localPath = {});
 
     Store &local() { return *m_local; }
